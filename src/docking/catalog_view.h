@@ -1,0 +1,30 @@
+#pragma once
+// What a docking worker may do with the catalog window. The window's
+// implementation carries each call out on the window's thread and returns
+// when it is done; tests use a recording implementation.
+#include <string>
+
+#include "text/text.h"
+
+namespace korvani {
+
+class CatalogView {
+ public:
+  virtual ~CatalogView() = default;
+
+  virtual int item_count() = 0;
+  virtual bool item_ticked(int index) = 0;      // index from 0
+  virtual Text item_text(int index) = 0;
+  virtual void append_log(const Text& line) = 0;  // line as given, its "\r\n" included
+  virtual void set_button_enabled(bool enabled) = 0;
+  virtual void set_timer_interval(int ms) = 0;
+  // Shows a box titled `title` and returns once the user has closed it. Only
+  // the worker waits; the window stays usable.
+  virtual void show_box(const Text& text, const Text& title) = 0;
+  // Waits `ms` milliseconds between docked sub-directories.
+  virtual void wait_ms(int ms) = 0;
+  // True once the window is gone (or going): the worker stops at its next step.
+  virtual bool closed() = 0;
+};
+
+}  // namespace korvani

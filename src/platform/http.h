@@ -1,0 +1,67 @@
+#pragma once
+// HTTP on libcurl. One easy handle per thread, one share handle for the whole
+// process (cookies, DNS, connections), so a cookie set by any answer goes with
+// every later matching request from any thread.
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace korvani::platform {
+
+struct HttpRequest {
+  std::string method;            // "GET" or "POST"
+  std::string url;               // scheme://host:port/path, as the caller built it
+  std::vector<std::string> headers;  // complete header lines, in order, without line ends
+  std::string user_agent;
+  std::string body;              // sent as is for POST (may be empty)
+  bool follow_redirects = true;
+  // Called with each piece of the body as it arrives; when set, the body is
+  // not gathered in the response. Answer false to cancel the transfer.
+  std::function<bool(const char* data, std::size_t size)> on_data;
+  // Called once the head has been read (status and Content-Length, -1 if none).
+  std::function<void(long status, std::int64_t content_length)> on_head;
+  bool decode_content = false;   // let libcurl undo gzip/deflate
+};
+
+struct HttpResponse {
+  bool connected = false;        // false: no connection could be made
+  bool complete = false;         // the whole body arrived
+  bool cancelled = false;
+  long status = 0;
+  std::int64_t content_length = -1;
+  std::string body;
+  std::string error;             // libcurl's words, for logs
+};
+
+HttpResponse http_perform(const HttpRequest& request);
+
+struct HttpTimeouts {
+  long connect_ms = 15000;       // to set up a connection
+  long stall_ms = 60000;         // with no byte arriving
+};
+void http_set_timeouts(const HttpTimeouts& timeouts);
+HttpTimeouts http_timeouts();
+
+struct Cookie {
+  std::string name;
+  std::string value;
+  std::string domain;            // host, or ".host" for a domain cookie
+  std::string path = "/";
+  bool secure = false;
+  bool http_only = false;
+  bool host_only = true;
+  std::int64_t expires = 0;      // seconds since the epoch; 0 for a session cookie
+};
+
+// The process-wide cookie jar.
+void cookie_jar_put(const Cookie& cookie);
+void cookie_jar_remove(const std::string& domain, const std::string& path, const std::string& name);
+std::vector<Cookie> cookie_jar_all();
+void cookie_jar_clear();
+// Told of every cookie an answer sets (on the thread that made the request).
+// Returns a handle for removal.
+int cookie_jar_watch(std::function<void(const Cookie&)> observer);
+void cookie_jar_unwatch(int handle);
+
+}  // namespace korvani::platform

@@ -1,0 +1,1 @@
+#include "demo_shop.h"
