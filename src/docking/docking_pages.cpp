@@ -1,0 +1,114 @@
+#include "docking/docking_pages.h"
+
+#include <string>
+
+#include "text/regex_object.h"
+
+namespace korvani {
+namespace {
+
+// The literals below are written in UTF-8 here and compared in the program's
+// code page.
+struct Words {
+  Text main_id = utf8_to_ansi("主目录ID:");
+  Text main_name = utf8_to_ansi("主目录名称:");
+  Text sub_id = utf8_to_ansi("子目录ID:");
+  Text sub_name = utf8_to_ansi("子目录名称:");
+  Text parent = utf8_to_ansi("上级目录:");
+  Text goods_pattern = utf8_to_ansi("<a name=\"goodmessage\" id=\"(.*?)\"|temp=\"(.*?)\">批量对接</a>");
+};
+
+const Words& words() {
+  static const Words w;
+  return w;
+}
+
+constexpr std::string_view kDash = "----";
+
+// Every form in which the back end's page, after percent_decode, may show
+// `before + name + after`: written as it is or HTML-escaped, and, when the
+// name holds a "%", as the decoding of the whole page has changed it.
+std::vector<Text> marker_forms(std::string_view name, std::string_view before, std::string_view after) {
+  std::vector<Text> forms;
+  auto add = [&](Text marker) {
+    for (const Text& f : forms)
+      if (f == marker) return;
+    forms.push_back(std::move(marker));
+  };
+  for (const Text& written : {Text(name), html_escape(name)}) {
+    Text marker = Text(before) + written + Text(after);
+    if (marker.find('%') != Text::npos) add(percent_decode(ansi_to_utf8(marker)));
+    add(std::move(marker));
+  }
+  return forms;
+}
+
+// The value of the attribute that `opener` begins nearest before the last
+// marker naming `name`. Every marker starts with the quote that closes that
+// value, so the value never reaches past the marker.
+Text find_id_before(std::string_view page, std::string_view name, std::string_view before,
+                    std::string_view after, std::string_view opener) {
+  int best = -1;
+  for (const Text& marker : marker_forms(name, before, after)) {
+    int at = text_find_last(page, marker);
+    if (at > best) best = at;
+  }
+  if (best < 1) return {};
+  std::string_view head = page.substr(0, static_cast<std::size_t>(best - 1));
+  int open = text_find_last(head, opener);
+  if (open < 1) return {};
+  std::size_t start = static_cast<std::size_t>(open - 1) + opener.size();
+  std::size_t end = page.find('"', start);
+  if (end == std::string_view::npos) return {};
+  Text value(page.substr(start, end - start));
+  // An opener that belongs to an earlier element is no id of this one.
+  if (value.find_first_of("<>\r\n") != Text::npos) return {};
+  return value;
+}
+
+}  // namespace
+
+CatalogItem parse_catalog_item(std::string_view item_text) {
+  const Words& w = words();
+  CatalogItem item;
+  item.is_main = item_text.substr(0, w.main_id.size()) == w.main_id;
+  if (item.is_main) {
+    item.id = text_between(item_text, w.main_id, kDash);
+    item.name = text_between(item_text, w.main_name, kDash);
+  } else {
+    item.id = text_between(item_text, w.sub_id, kDash);
+    item.name = text_between(item_text, w.sub_name, w.parent);
+    item.parent_id = text_between(item_text, w.parent, kDash);
+  }
+  return item;
+}
+
+Text find_directory_option_id(std::string_view page, std::string_view name) {
+  return find_id_before(page, name, "\" >", "</option>", "<option value=\"");
+}
+
+Text find_batch_directory_id(std::string_view page, std::string_view name) {
+  return find_id_before(page, name, "\" />----", "<br/>", "value=\"");
+}
+
+GoodsPage read_goods_page(std::string_view page) {
+  GoodsPage found;
+  RegexObject regex;
+  if (!regex.create(words().goods_pattern, page)) return found;
+  const int count = regex.match_count();
+  for (int i = 1; i <= count; ++i) {
+    Text id = regex.submatch(i, 1);
+    if (!id.empty()) {
+      found.good_ids.push_back(std::move(id));
+    } else if (regex.match_text(i).rfind('<', 0) != 0) {
+      // Only the link sets the key: a goods entry with an empty id must not
+      // wipe a key found earlier.
+      found.has_key = true;
+      found.key = regex.submatch(i, 2);
+    }
+  }
+  regex.destroy();
+  return found;
+}
+
+}  // namespace korvani
