@@ -1,8 +1,14 @@
 #pragma once
 // A simulated shop back end and supplier front end on 127.0.0.1, for users to
 // try the tool on and for tests to run against in-process. Two listeners: the
-// back end under /admin/ on one port, the supplier front end on another.
-// Pages are UTF-8; templates, catalogs and goods come from data files.
+// back end under /admin/ on one port (with the update channel under /updates/
+// and the shop's own state as JSON at /demo/state), the supplier front end on
+// another. Pages are UTF-8; templates, catalogs and goods come from data files.
+//
+// Faults: status_500, drop and expired_session answer before the request does
+// anything (nothing is created or recorded as docked); delay, stall and
+// truncated act on the answer of a request that has taken effect.
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -64,9 +70,13 @@ struct Options {
   std::string data_dir;        // empty: the source tree's data folder (or $KORVANI_DEMO_SHOP_DATA)
   std::string catalog = "catalog-default.txt";  // supplier catalog data file
   int generated_directories = 0;  // > 0: a generated catalog of this many main directories
+  int generated_subs_each = 2;    // sub-directories of each generated main directory
   int backend_port = 0;        // 0: any free port
   int supplier_port = 0;
   std::string version = "1.13";   // version named by the version page
+  // The oldest recorded requests are dropped beyond this many, so that a long
+  // benchmark run does not grow without bound.
+  std::size_t max_recorded_requests = 200000;
 };
 
 class DemoShop {
@@ -93,6 +103,10 @@ class DemoShop {
   static constexpr const char* supplier_user = "demo";
   static constexpr const char* supplier_password = "demo123";
   std::string platform_id() const;         // the back end's ID of the demo supplier
+  std::string unreachable_host() const;    // 127.0.0.1:R, a port held closed while the shop runs
+  std::string unreachable_platform_id() const;
+  // Adds an account to the supplier front end, or changes its password.
+  void set_supplier_account(const std::string& user, const std::string& password);
 
   // What the shop now holds and what it was sent.
   std::vector<Directory> directories() const;
