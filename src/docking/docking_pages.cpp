@@ -44,8 +44,8 @@ std::vector<Text> marker_forms(std::string_view name, std::string_view before, s
 }
 
 // The value of the attribute that `opener` begins nearest before the last
-// marker naming `name`. Every marker starts with the quote that closes that
-// value, so the value never reaches past the marker.
+// marker naming `name`, up to its closing quote. Every marker starts with a
+// quote, so the value never reaches past the marker.
 Text find_id_before(std::string_view page, std::string_view name, std::string_view before,
                     std::string_view after, std::string_view opener) {
   int best = -1;
@@ -58,11 +58,12 @@ Text find_id_before(std::string_view page, std::string_view name, std::string_vi
   int open = text_find_last(head, opener);
   if (open < 1) return {};
   std::size_t start = static_cast<std::size_t>(open - 1) + opener.size();
-  std::size_t end = page.find('"', start);
-  if (end == std::string_view::npos) return {};
-  Text value(page.substr(start, end - start));
-  // An opener that belongs to an earlier element is no id of this one.
-  if (value.find_first_of("<>\r\n") != Text::npos) return {};
+  // Between the opener and the marker lies the rest of one tag; a "<" or ">"
+  // there means the opener belongs to an earlier element.
+  std::string_view rest = page.substr(start, static_cast<std::size_t>(best - 1) - start);
+  if (rest.find_first_of("<>") != std::string_view::npos) return {};
+  Text value(rest.substr(0, rest.find('"')));
+  if (value.find_first_of("\r\n") != Text::npos) return {};
   return value;
 }
 

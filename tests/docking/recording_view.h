@@ -1,0 +1,98 @@
+#pragma once
+// A catalog view that records what a docking run does to the window, in
+// order, and can pretend the window was closed at a chosen point.
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "docking/catalog_view.h"
+#include "text/text.h"
+
+namespace korvani::test {
+
+inline Text cp(std::string_view utf8) { return utf8_to_ansi(utf8); }
+
+inline Text main_item(std::string_view id, std::string_view name_utf8) {
+  return cp("主目录ID:") + Text(id) + cp("----主目录名称:") + cp(name_utf8) + "----";
+}
+inline Text sub_item(std::string_view id, std::string_view name_utf8, std::string_view parent_id) {
+  return cp("子目录ID:") + Text(id) + cp("----子目录名称:") + cp(name_utf8) + cp("上级目录:") + Text(parent_id) +
+         "----";
+}
+
+class RecordingView : public CatalogView {
+ public:
+  struct Item {
+    Text text;
+    bool ticked = true;
+  };
+  std::vector<Item> items;
+
+  // Every call but the reads, as "button on", "timer 0", "log <utf-8 line>",
+  // "box <text>|<title>", "wait 1000".
+  std::vector<std::string> calls;
+  std::vector<Text> log;  // the lines as appended, code page, "\r\n" included
+
+  // Asked before each call is recorded; answering true closes the window.
+  std::function<bool(const std::string& call)> close_when;
+  // Runs while a box is up, as the user would act before closing it.
+  std::function<void()> on_box;
+
+  bool is_closed = false;
+  int closed_questions = 0;
+  int touches_after_close = 0;
+
+  int item_count() override {
+    touch();
+    return static_cast<int>(items.size());
+  }
+  bool item_ticked(int index) override {
+    touch();
+    return index >= 0 && index < static_cast<int>(items.size()) && items[index].ticked;
+  }
+  Text item_text(int index) override {
+    touch();
+    return index >= 0 && index < static_cast<int>(items.size()) ? items[index].text : Text();
+  }
+  void append_log(const Text& line) override {
+    log.push_back(line);
+    record("log " + ansi_to_utf8(line));
+  }
+  void set_button_enabled(bool enabled) override { record(enabled ? "button on" : "button off"); }
+  void set_timer_interval(int ms) override { record("timer " + std::to_string(ms)); }
+  void show_box(const Text& text, const Text& title) override {
+    record("box " + ansi_to_utf8(text) + "|" + ansi_to_utf8(title));
+    if (on_box) on_box();
+  }
+  void wait_ms(int ms) override { record("wait " + std::to_string(ms)); }
+  bool closed() override {
+    ++closed_questions;
+    return is_closed;
+  }
+
+  // The log as UTF-8 lines without their "\r\n" (each line must have one).
+  std::vector<std::string> log_lines() const {
+    std::vector<std::string> lines;
+    for (const Text& l : log) {
+      std::string u = ansi_to_utf8(l);
+      if (u.size() >= 2 && u.compare(u.size() - 2, 2, "\r\n") == 0)
+        u.resize(u.size() - 2);
+      else
+        u += " <no line end>";
+      lines.push_back(u);
+    }
+    return lines;
+  }
+
+ private:
+  void touch() {
+    if (is_closed) ++touches_after_close;
+  }
+  void record(std::string call) {
+    touch();
+    if (!is_closed && close_when && close_when(call)) is_closed = true;
+    calls.push_back(std::move(call));
+  }
+};
+
+}  // namespace korvani::test
