@@ -1,0 +1,152 @@
+// Cloning runs against the demo shop on loopback. The directory page grows
+// with every directory made, so the time per directory at 1,000 directories
+// against 100 shows whether a run grows faster than its requests. Beside it,
+// the same requests made with bare web_request calls, which a run cannot beat.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/program_state.h"
+#include "demo_shop.h"
+#include "docking/docking.h"
+#include "platform/http.h"
+#include "web/web_request.h"
+
+namespace {
+
+using korvani::Text;
+
+class QuietView : public korvani::CatalogView {
+ public:
+  std::vector<Text> items;
+  int lines = 0;
+  int item_count() override { return static_cast<int>(items.size()); }
+  bool item_ticked(int) override { return true; }
+  Text item_text(int index) override { return items[static_cast<std::size_t>(index)]; }
+  void append_log(const Text&) override { ++lines; }
+  void set_button_enabled(bool) override {}
+  void set_timer_interval(int) override {}
+  void show_box(const Text&, const Text&) override {}
+  void wait_ms(int) override {}
+  bool closed() override { return false; }
+};
+
+struct Shop {
+  demo_shop::DemoShop shop;
+  korvani::ProgramState state;
+  bool ok = false;
+  Shop() {
+    korvani::platform::cookie_jar_clear();
+    ok = shop.start();
+    korvani::web_request(shop.backend_root() + "login.html", 1, "username=admin&password=demo123");
+    state.backend_root = shop.backend_root();
+    state.supplier_id = shop.platform_id();
+  }
+};
+
+Text main_item(int i) {
+  const std::string n = std::to_string(100000 + i);
+  return korvani::utf8_to_ansi("主目录ID:" + n + "----主目录名称:目录" + n + "----");
+}
+
+std::map<std::string, double> g_seconds_per_directory;
+
+void record(benchmark::State& state, const std::string& name, double seconds, int directories) {
+  const double per_dir = seconds / directories;
+  g_seconds_per_directory[name + "/" + std::to_string(directories)] = per_dir;
+  state.counters["ms_per_dir"] = per_dir * 1e3;
+  state.counters["requests_per_s"] = 2.0 * directories / seconds;
+}
+
+void BM_CloneMainDirectories(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  double seconds = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto shop = std::make_unique<Shop>();
+    if (!shop->ok) {
+      state.SkipWithError("demo shop did not start");
+      return;
+    }
+    QuietView view;
+    for (int i = 0; i < n; ++i) view.items.push_back(main_item(i));
+    state.ResumeTiming();
+    const auto start = std::chrono::steady_clock::now();
+    korvani::clone_directories(view, shop->state);
+    seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    state.PauseTiming();
+    if (view.lines != 2 * n) state.SkipWithError("not every directory was logged");
+    shop.reset();
+    state.ResumeTiming();
+  }
+  record(state, "run", seconds / static_cast<double>(state.iterations()), n);
+}
+BENCHMARK(BM_CloneMainDirectories)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+// The requests of the same run, without decoding, searching or logging.
+void BM_BareRequests(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  double seconds = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto shop = std::make_unique<Shop>();
+    if (!shop->ok) {
+      state.SkipWithError("demo shop did not start");
+      return;
+    }
+    const std::string save = shop->state.backend_root + "directory/saveDirectory.html";
+    const std::string page = shop->state.backend_root + "directory/initadd.html";
+    state.ResumeTiming();
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < n; ++i) {
+      benchmark::DoNotOptimize(korvani::web_request(
+          save, 1,
+          "titleStyle=&title=d" + std::to_string(i) +
+              "&isHot=0&parentId=0&state=1&ispub=1&istojoin=1&introduction="));
+      benchmark::DoNotOptimize(korvani::web_request(page, 1));
+    }
+    seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    state.PauseTiming();
+    shop.reset();
+    state.ResumeTiming();
+  }
+  record(state, "bare", seconds / static_cast<double>(state.iterations()), n);
+}
+BENCHMARK(BM_BareRequests)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+// One small round trip, for scale.
+void BM_BareRoundTrip(benchmark::State& state) {
+  Shop shop;
+  if (!shop.ok) {
+    state.SkipWithError("demo shop did not start");
+    return;
+  }
+  const std::string url = shop.state.backend_root + "directory/initadd.html";
+  for (auto _ : state) benchmark::DoNotOptimize(korvani::web_request(url, 1));
+}
+BENCHMARK(BM_BareRoundTrip)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  auto figure = [](const char* key) {
+    auto it = g_seconds_per_directory.find(key);
+    return it == g_seconds_per_directory.end() ? 0.0 : it->second;
+  };
+  auto ratio = [](double a, double b) { return b > 0 ? a / b : 0.0; };
+  std::printf("run of 1000 main directories: %.2f s\n", figure("run/1000") * 1000);
+  std::printf("time per directory, 1000 against 100: run %.2fx, bare requests %.2fx\n",
+              ratio(figure("run/1000"), figure("run/100")), ratio(figure("bare/1000"), figure("bare/100")));
+  std::printf("run against its bare requests: %.2fx at 100, %.2fx at 1000\n",
+              ratio(figure("run/100"), figure("bare/100")), ratio(figure("run/1000"), figure("bare/1000")));
+  return 0;
+}
