@@ -9,6 +9,7 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -132,14 +133,49 @@ std::string replace_non_ascii(std::string_view in, BadLength bad_length) {
   return out;
 }
 
+inline bool ascii_word(const unsigned char* p) {
+  std::uint64_t w;
+  std::memcpy(&w, p, 8);
+  return (w & 0x8080808080808080ULL) == 0;
+}
+
+// End of the run of ASCII bytes that starts at i.
+size_t ascii_run_end(const unsigned char* p, size_t i, size_t n) {
+  while (i + 8 <= n && ascii_word(p + i)) i += 8;
+  while (i < n && p[i] < 0x80) ++i;
+  return i;
+}
+
+// Where the stretch that needs the converter, starting at i, gives way to
+// ASCII worth copying directly: the first of two all-ASCII words in a row,
+// or n. A shorter run stays inside the stretch, since each iconv call costs
+// more than converting a few bytes.
+size_t next_long_ascii(const unsigned char* p, size_t i, size_t n) {
+  for (; i + 16 <= n; i += 8) {
+    if (ascii_word(p + i) && ascii_word(p + i + 8)) return i;
+  }
+  return n;
+}
+
 // `expected_size` is the first guess at the output's size; the buffer grows
 // when a text needs more.
-std::string convert(std::string_view in, Converter& converter, BadLength bad_length, size_t expected_size) {
+//
+// ASCII is the same in both encodings and pages are mostly markup, so long
+// ASCII runs are copied and only the stretches between them go through
+// iconv. In UTF-8 an ASCII byte is always a character of its own. In GB18030
+// the first byte of a run may be the trail byte of the character before it,
+// but the second one never is (no multi-byte character holds two ASCII bytes
+// in a row), so that stretch ends one byte into the run. A bad sequence is
+// measured against the whole rest of the text, so splitting never changes
+// where a "?" goes.
+std::string convert(std::string_view in, Converter& converter, BadLength bad_length, size_t expected_size,
+                    size_t trail_overlap) {
   if (const void* zero = std::memchr(in.data(), 0, in.size())) {
     in = in.substr(0, static_cast<const char*>(zero) - in.data());
   }
   const auto* bytes = reinterpret_cast<const unsigned char*>(in.data());
-  if (in.empty() || all_ascii(bytes, in.size())) return std::string(in);
+  const size_t n = in.size();
+  if (n == 0 || all_ascii(bytes, n)) return std::string(in);
   if (!converter.ok()) return replace_non_ascii(in, bad_length);
 
   iconv_t cd = converter.get();
@@ -147,32 +183,51 @@ std::string convert(std::string_view in, Converter& converter, BadLength bad_len
 
   std::string out;
   out.resize(expected_size + 16);
-  char* src = const_cast<char*>(in.data());
-  size_t src_left = in.size();
   size_t used = 0;
-  while (src_left > 0) {
-    char* dst = out.data() + used;
-    size_t dst_left = out.size() - used;
-    const size_t rc = iconv(cd, &src, &src_left, &dst, &dst_left);
-    used = dst - out.data();
-    if (rc != static_cast<size_t>(-1)) break;
-    const int err = errno;
-    if (err == E2BIG) {
-      out.resize(out.size() * 2);
-      continue;
+  auto room = [&](size_t want) {
+    if (out.size() - used < want) out.resize(std::max(out.size() * 2, used + want));
+  };
+
+  size_t i = 0;
+  while (i < n) {
+    const size_t run_end = ascii_run_end(bytes, i, n);
+    if (run_end > i) {
+      room(run_end - i);
+      std::memcpy(out.data() + used, bytes + i, run_end - i);
+      used += run_end - i;
+      i = run_end;
+      if (i == n) break;
     }
-    if (err != EILSEQ && err != EINVAL) {
-      // Nothing else is expected from a valid descriptor; keep the rest
-      // rather than lose it.
-      std::string rest = replace_non_ascii(std::string_view(src, src_left), bad_length);
-      out.resize(used);
-      return out + rest;
+    const size_t stretch_end = std::min(n, next_long_ascii(bytes, i, n) + trail_overlap);
+
+    char* src = const_cast<char*>(in.data()) + i;
+    size_t src_left = stretch_end - i;
+    while (src_left > 0) {
+      char* dst = out.data() + used;
+      size_t dst_left = out.size() - used;
+      const size_t rc = iconv(cd, &src, &src_left, &dst, &dst_left);
+      used = dst - out.data();
+      if (rc != static_cast<size_t>(-1)) break;
+      const int err = errno;
+      if (err == E2BIG) {
+        room(out.size());
+        continue;
+      }
+      if (err != EILSEQ && err != EINVAL) {
+        // Nothing else is expected from a valid descriptor; keep the rest
+        // rather than lose it.
+        const size_t at = src - in.data();
+        out.resize(used);
+        return out + replace_non_ascii(in.substr(at), bad_length);
+      }
+      room(1);
+      out[used++] = kReplacement;
+      const size_t at = src - in.data();
+      const size_t skip = std::min(bad_length(bytes + at, n - at), src_left);
+      src += skip;
+      src_left -= skip;
     }
-    if (used == out.size()) out.resize(out.size() * 2);
-    out[used++] = kReplacement;
-    const size_t skip = bad_length(reinterpret_cast<const unsigned char*>(src), src_left);
-    src += skip;
-    src_left -= skip;
+    i = stretch_end;
   }
   out.resize(used);
   return out;
@@ -183,12 +238,12 @@ std::string convert(std::string_view in, Converter& converter, BadLength bad_len
 std::string utf8_to_codepage(std::string_view utf8) {
   // Two- and three-byte UTF-8 characters mostly become two bytes; only a few
   // grow (U+0080.. into four), which the loop absorbs by growing.
-  return convert(utf8, to_codepage_converter(), utf8_bad_length, utf8.size());
+  return convert(utf8, to_codepage_converter(), utf8_bad_length, utf8.size(), 0);
 }
 
 std::string codepage_to_utf8(std::string_view text) {
   // Two code-page bytes become three UTF-8 bytes at most.
-  return convert(text, to_utf8_converter(), gb_bad_length, text.size() + text.size() / 2);
+  return convert(text, to_utf8_converter(), gb_bad_length, text.size() + text.size() / 2, 1);
 }
 
 }  // namespace korvani::platform

@@ -85,6 +85,54 @@ TEST(Codepage, MalformedCodepageTextBecomesOneQuestionMarkPerBadSequence) {
   }
 }
 
+// Long ASCII runs are handled apart from the characters around them; a
+// character or a bad sequence next to such a run must come out as it would
+// anywhere else. In these rows "~" stands for forty bytes "A" (0x41, which
+// is also a trail byte in the code page).
+std::string with_runs(const char* escaped) {
+  std::string out;
+  for (const char c : unhex(escaped)) {
+    if (c == '~') {
+      out += std::string(40, 'A');
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+const Case kRunsToUtf8[] = {
+    {"%D6A~", "%E8%AB%A5~", "the run's first byte is the trail byte of a character"},
+    {"%81%30%810~", "%C2%80~", "the run's first byte ends a four-byte character"},
+    {"%81%30~", "?0~", "a lead byte and a digit, then the run"},
+    {"~%D6", "~?", "a lead byte cut off after the run"},
+    {"x%D6%D0~%CE%C4y", "x%E4%B8%AD~%E6%96%87y", "characters on both sides"},
+};
+
+const Case kRunsToCodepage[] = {
+    {"%E4%B8~", "?~", "a cut-off character before the run"},
+    {"%F0%9F%98~%E4%B8%AD", "?~%D6%D0", "a cut-off emoji, a character after the run"},
+    {"~%F0%9F%98%80~", "~%94%39%FC%36~", "an emoji between runs"},
+};
+
+TEST(Codepage, CharactersNextToLongAsciiRunsAreConvertedAsAnywhere) {
+  // Where a run is split off depends on its offset from the last character
+  // before it, so each row is tried behind a character and 0-7 bytes "x".
+  for (int shift = 0; shift < 8; ++shift) {
+    const std::string pad(shift, 'x');
+    for (const auto& c : kRunsToUtf8) {
+      EXPECT_EQ(codepage_to_utf8(unhex("%D6%D0") + pad + with_runs(c.input)),
+                unhex("%E4%B8%AD") + pad + with_runs(c.expected))
+          << c.note << ", shift " << shift;
+    }
+    for (const auto& c : kRunsToCodepage) {
+      EXPECT_EQ(utf8_to_codepage(unhex("%E4%B8%AD") + pad + with_runs(c.input)),
+                unhex("%D6%D0") + pad + with_runs(c.expected))
+          << c.note << ", shift " << shift;
+    }
+  }
+}
+
 TEST(Codepage, LongTextsAreConvertedWhole) {
   // Output larger than the first buffer guess, and bad bytes far apart: the
   // loop must grow and carry on, never stop early.
