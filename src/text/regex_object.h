@@ -24,6 +24,9 @@ class RegexObject {
   int match_count() const;
   Text match_text(int i) const;
   Text submatch(int i, int j) const;
+  // The last search gave up part-way (a pattern that backtracks without
+  // bound on a huge page); the matches before that point are kept.
+  bool search_stopped_early() const;
   void destroy();
 
  private:
