@@ -18,6 +18,18 @@ inline constexpr std::string_view default_user_agent =
 // connection could be made.
 Bytes web_request(std::string_view url, int method = 0, std::optional<std::string_view> body = std::nullopt);
 
+// What became of one request, for callers that log or must tell a cut-off
+// page from a whole one. `body` is what web_request answers.
+struct WebAnswer {
+  Bytes body;
+  bool connected = false;   // a server was reached
+  bool complete = false;    // the whole answer arrived
+  long status = 0;          // of the last answer, after redirects; 0 if none
+  std::string error;        // why not, in libcurl's words or ours; empty when complete
+};
+WebAnswer web_request_answer(std::string_view url, int method = 0,
+                             std::optional<std::string_view> body = std::nullopt);
+
 // The header text every request carries, in this order, without a final line end.
 std::string web_request_header_text(std::string_view url);
 
