@@ -1,0 +1,47 @@
+#pragma once
+// The catalog window as a docking worker sees it. Every call is carried out
+// on the window's thread and returns when it is done. The worker and the
+// window share the adapter; once the window is closed, closed() answers true
+// and the other calls do nothing, so a worker never touches a control that
+// is gone.
+#include <QPointer>
+#include <atomic>
+#include <functional>
+
+#include "docking/catalog_view.h"
+
+namespace korvani {
+
+class CatalogWindow;
+
+class CatalogViewQt final : public CatalogView {
+ public:
+  explicit CatalogViewQt(CatalogWindow* window);
+
+  // Called on the window's thread when the window closes or is destroyed.
+  void window_gone();
+
+  int item_count() override;
+  bool item_ticked(int index) override;
+  Text item_text(int index) override;
+  void append_log(const Text& line) override;
+  void set_button_enabled(bool enabled) override;
+  void set_timer_interval(int ms) override;
+  void show_box(const Text& text, const Text& title) override;
+  void wait_ms(int ms) override;
+  bool closed() override;
+
+  // Runs `work` on the window's thread while the window lives; false when
+  // it is gone.
+  bool on_window(const std::function<void(CatalogWindow&)>& work);
+
+  // Tests shorten the pause between docked directories: a value >= 0 stands
+  // for every wait; < 0 waits as asked.
+  static void set_wait_override_ms(int ms);
+
+ private:
+  QPointer<CatalogWindow> window_;   // read on the window's thread only
+  std::atomic<bool> closed_{false};
+};
+
+}  // namespace korvani
