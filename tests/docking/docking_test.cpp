@@ -272,7 +272,7 @@ TEST_F(DockingTest, AMainDirectoryWhoseSaveFailedStillGivesTheIdOfOneOfThatName)
 TEST_F(DockingTest, AMainDirectoryWithoutIdSendsNoneOfItsSubDirectories) {
   add(main_item("101", "A"));
   add(sub_item("201", "A1", "101"));
-  shop.add_fault({.path_suffix = "directory/initadd.html", .fault = demo_shop::Fault::drop});
+  shop.add_fault({.path_suffix = "directory/initadd.html", .fault = demo_shop::Fault::status_500});
   clone_directories(view, state);
 
   EXPECT_THAT(view.log_lines(), ElementsAre("主目录ID:101----主目录名称:A----", "A主目录克隆成功",
