@@ -1,6 +1,7 @@
 #include "supplier/catalog_list_model_qt.h"
 
 #include <QItemSelectionModel>
+#include <QMouseEvent>
 
 #include "platform/qt_text_qt.h"
 
@@ -84,6 +85,14 @@ int CatalogListBox::current_row() const {
   const QModelIndex current = currentIndex();
   if (!current.isValid() || !selectionModel() || !selectionModel()->isSelected(current)) return -1;
   return current.row();
+}
+
+void CatalogListBox::mousePressEvent(QMouseEvent* event) {
+  // A click on an item's check box makes it the current item too, as in a
+  // check list box; the view alone would only toggle the tick.
+  const QModelIndex index = indexAt(event->position().toPoint());
+  if (index.isValid() && event->button() == Qt::LeftButton) setCurrentIndex(index);
+  QListView::mousePressEvent(event);
 }
 
 CatalogTableModel::CatalogTableModel(const CatalogTable& table, QObject* parent)

@@ -58,6 +58,9 @@ class CatalogListBox : public QListView {
   // The current item's row, -1 when there is none.
   int current_row() const;
 
+ protected:
+  void mousePressEvent(QMouseEvent* event) override;
+
  private:
   CatalogListModel* model_;
 };

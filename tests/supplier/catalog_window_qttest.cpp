@@ -436,9 +436,9 @@ void CatalogWindowTest::log_pane_appends_at_the_end_and_shows_it() {
   QCOMPARE(pane->toPlainText(), q("typed主目录ID:1----主目录名称:A----\nA主目录克隆成功\n"));
   for (int i = 0; i < 50; ++i) window.append_log("line " + std::to_string(i) + "\r\n");
   QCoreApplication::processEvents();
-  QCOMPARE(pane->verticalScrollBar()->value(), pane->verticalScrollBar()->maximum());
   QVERIFY(pane->verticalScrollBar()->maximum() > 0);
   QVERIFY(pane->textCursor().atEnd());
+  QVERIFY2(pane->viewport()->rect().contains(pane->cursorRect()), "the end is in view");
 }
 
 // ------------------------------------------------------------------ docking button
