@@ -30,6 +30,21 @@ bool plain_host(std::string_view host) {
   return true;
 }
 
+// libcurl refuses an address with a blank in it, where a browser sends %20
+// (a typed address may well end in a blank).
+std::string blanks_coded(std::string_view path) {
+  std::string out;
+  out.reserve(path.size());
+  for (char c : path) {
+    if (c == ' ') {
+      out += "%20";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 std::string web_request_header_text(std::string_view url) {
@@ -58,7 +73,7 @@ WebAnswer web_request_answer(std::string_view url, int method, std::optional<std
 
   platform::HttpRequest request;
   request.method = method == 1 ? "POST" : "GET";
-  request.url = (secure ? "https://" : "http://") + host + ":" + std::to_string(port) + url_path(url);
+  request.url = (secure ? "https://" : "http://") + host + ":" + std::to_string(port) + blanks_coded(url_path(url));
   request.user_agent = std::string(default_user_agent);
   request.headers = {"Referer: " + std::string(url), "Accept: */*", "Accept-Language: zh-cn",
                      "Content-Type: application/x-www-form-urlencoded"};

@@ -100,6 +100,15 @@ TEST_F(WebRequestTest, GoesWhereTheUrlRoutinesSay) {
             host_line(shop_.supplier_port()) + user_agent_line() + web_request_header_text(url) + "\r\n");
 }
 
+TEST_F(WebRequestTest, BlanksInThePathGoAsPercentTwenty) {
+  const std::string url = supplier_ + "/front/a b.htm?x=1 2 ";
+  EXPECT_FALSE(web_request(url).empty());
+  auto requests = received();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].target, "/front/a%20b.htm?x=1%202%20");
+  EXPECT_THAT(requests[0].header_text, HasSubstr("Referer: " + url + "\r\n"));
+}
+
 TEST_F(WebRequestTest, ALogInCookieGoesWithTheNextRequestFromAnotherThread) {
   Bytes verdict = web_request(supplier_ + "/frontLogin.htm", 1, "userName=demo&password=demo123");
   EXPECT_THAT(verdict, HasSubstr("code"));
