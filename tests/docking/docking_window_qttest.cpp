@@ -1,0 +1,392 @@
+// Docking runs started from the catalog window against the demo shop: the
+// button rule with the real runs, the window while a run goes on and while
+// its final box is up, closing it mid-run, and a whole goods docking run
+// from the supplier log-in on.
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QtTest>
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <set>
+
+#include "app/program_state.h"
+#include "demo_shop.h"
+#include "platform/http.h"
+#include "supplier/catalog_list_model_qt.h"
+#include "supplier/catalog_view_qt.h"
+#include "supplier/catalog_window.h"
+#include "supplier/supplier_login_window.h"
+#include "support/test_support.h"
+#include "web/web_request.h"
+
+using namespace korvani;
+
+namespace {
+
+QString q(const char* utf8) { return QString::fromUtf8(utf8); }
+
+bool log_in_backend(const demo_shop::DemoShop& shop) {
+  return !web_request(shop.backend_root() + "login.html", 1, "username=admin&password=demo123").empty();
+}
+
+bool log_in_supplier(const demo_shop::DemoShop& shop) {
+  return !web_request("http://" + shop.supplier_host() + "/frontLogin.htm", 1,
+                      "loginTimes=1&userName=demo&password=demo123")
+              .empty();
+}
+
+QMessageBox* visible_box() {
+  for (QWidget* widget : QApplication::topLevelWidgets()) {
+    auto* box = qobject_cast<QMessageBox*>(widget);
+    if (box && box->isVisible()) return box;
+  }
+  return nullptr;
+}
+
+template <typename T>
+T* top_level() {
+  for (QWidget* widget : QApplication::topLevelWidgets())
+    if (auto* window = qobject_cast<T*>(widget)) return window;
+  return nullptr;
+}
+
+std::vector<std::string> backend_paths(const demo_shop::DemoShop& shop) {
+  std::vector<std::string> paths;
+  for (const auto& r : shop.requests())
+    if (r.side == "backend") paths.push_back(r.path);
+  return paths;
+}
+
+bool any_goods_request(const std::vector<std::string>& paths) {
+  return std::any_of(paths.begin(), paths.end(),
+                     [](const std::string& p) { return p.find("/platform/") != std::string::npos; });
+}
+
+std::vector<std::vector<std::string>> data_lines(const std::string& file) {
+  std::vector<std::vector<std::string>> lines;
+  std::ifstream in(std::filesystem::path(qgetenv("KORVANI_DEMO_SHOP_DATA").toStdString()) / file);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty() || line[0] == '#') continue;
+    std::vector<std::string> fields;
+    std::size_t from = 0;
+    for (std::size_t bar; (bar = line.find('|', from)) != std::string::npos; from = bar + 1)
+      fields.push_back(line.substr(from, bar - from));
+    fields.push_back(line.substr(from));
+    lines.push_back(std::move(fields));
+  }
+  return lines;
+}
+
+// One directory of the supplier's catalog, in list order.
+struct SupplierDirectory {
+  std::string id;
+  std::string name;       // UTF-8, as the supplier means it
+  std::string parent_id;  // empty for a main directory
+};
+
+std::vector<SupplierDirectory> supplier_catalog(const std::string& file) {
+  std::vector<SupplierDirectory> out;
+  std::string parent;
+  for (const auto& f : data_lines(file)) {
+    if (f.size() < 3) continue;
+    // The page writes names HTML-escaped and sometimes percent-coded.
+    const std::string name = ansi_to_utf8(html_unescape(percent_decode(f[2])));
+    if (f[0] == "main") {
+      parent = f[1];
+      out.push_back({f[1], name, ""});
+    } else {
+      out.push_back({f[1], name, parent});
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+class DockingWindowTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase();
+  void init();
+  void cleanup();
+  void cleanupTestCase();
+
+  void button_rule_data();
+  void button_rule();
+  void window_stays_usable_during_a_run_and_its_final_box();
+  void closing_mid_run_stops_the_requests();
+  void supplier_log_in_through_a_whole_goods_docking_run();
+
+ private:
+  CatalogWindow* open_read_window();
+  void start(CatalogWindow* window, bool directories, bool goods);
+
+  std::unique_ptr<demo_shop::DemoShop> shop_;
+  std::unique_ptr<test::TempDir> dir_;
+  std::unique_ptr<ProgramState> state_;
+};
+
+void DockingWindowTest::initTestCase() {
+  QApplication::setQuitOnLastWindowClosed(false);
+  CatalogViewQt::set_wait_override_ms(0);
+  shop_ = std::make_unique<demo_shop::DemoShop>();
+  QVERIFY(shop_->start());
+  QVERIFY(log_in_backend(*shop_));
+  QVERIFY(log_in_supplier(*shop_));
+}
+
+void DockingWindowTest::init() {
+  dir_ = std::make_unique<test::TempDir>();
+  state_ = std::make_unique<ProgramState>();
+  state_->shared_regex = std::make_unique<RegexObject>();
+  state_->backend_url = shop_->backend_root() + "main.html";
+  state_->backend_root = shop_->backend_entry_url();
+  state_->supplier_host = shop_->supplier_host();
+  state_->supplier_id = shop_->platform_id();
+  state_->files_dir = dir_->path().string();
+  shop_->clear_faults();
+  shop_->clear_requests();
+  CatalogWindow::set_docking_runs({}, {});
+}
+
+void DockingWindowTest::cleanup() {
+  shop_->clear_faults();
+  if (QMessageBox* box = visible_box()) box->button(QMessageBox::Ok)->click();
+  for (QWidget* widget : QApplication::topLevelWidgets())
+    if (!widget->parent()) widget->close();
+  QTRY_COMPARE_WITH_TIMEOUT(CatalogWindow::running_docking_runs(), 0, 10000);
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+void DockingWindowTest::cleanupTestCase() { shop_.reset(); }
+
+// A catalog window with the demo catalog read into its list and the main
+// directory "视频会员" (row 10) and its two sub-directories ticked.
+CatalogWindow* DockingWindowTest::open_read_window() {
+  CatalogWindow* window = CatalogWindow::open(*state_);
+  window->findChild<QPushButton*>(q("按钮1"))->click();
+  CatalogListModel* model = window->list_model();
+  if (model->count() < 13) return window;
+  for (int row : {10, 11, 12}) model->set_ticked(row, true);
+  shop_->clear_requests();
+  return window;
+}
+
+void DockingWindowTest::start(CatalogWindow* window, bool directories, bool goods) {
+  window->findChild<QCheckBox*>(q("对接目录框"))->setChecked(directories);
+  window->findChild<QCheckBox*>(q("对接商品框"))->setChecked(goods);
+  QTest::mouseClick(window->findChild<QPushButton*>(q("批量对接")), Qt::LeftButton);
+}
+
+void DockingWindowTest::button_rule_data() {
+  QTest::addColumn<bool>("directories");
+  QTest::addColumn<bool>("goods");
+  QTest::addColumn<bool>("runs");
+  QTest::addColumn<bool>("docks_goods");
+  QTest::newRow("no option ticked does nothing") << false << false << false << false;
+  QTest::newRow("dock goods alone does nothing") << false << true << false << false;
+  QTest::newRow("dock directories alone clones without goods") << true << false << true << false;
+  QTest::newRow("both options clone and dock the goods") << true << true << true << true;
+}
+
+void DockingWindowTest::button_rule() {
+  QFETCH(bool, directories);
+  QFETCH(bool, goods);
+  QFETCH(bool, runs);
+  QFETCH(bool, docks_goods);
+
+  CatalogWindow* window = open_read_window();
+  QCOMPARE(window->list_model()->count(), 14);
+  start(window, directories, goods);
+  if (!runs) {
+    QCOMPARE(CatalogWindow::running_docking_runs(), 0);
+    QTest::qWait(200);
+    QVERIFY(backend_paths(*shop_).empty());
+    QVERIFY(!visible_box());
+    QVERIFY(window->findChild<QPushButton*>(q("批量对接"))->isEnabled());
+    return;
+  }
+  QTRY_VERIFY_WITH_TIMEOUT(visible_box() != nullptr, 10000);
+  QCOMPARE(visible_box()->text(), q("目录克隆完成"));
+  const auto paths = backend_paths(*shop_);
+  QCOMPARE(std::count(paths.begin(), paths.end(), "/admin/directory/saveDirectory.html"), 3);
+  QCOMPARE(any_goods_request(paths), docks_goods);
+  const QString log = window->findChild<QPlainTextEdit*>(q("编辑框1"))->toPlainText();
+  QVERIFY2(log.contains(q("腾讯视频VIP子目录克隆成功\n")), qPrintable(log));
+  // Only the goods run logs a main directory's id and name on lines of their own.
+  QCOMPARE(log.contains(q("----\n1004\n视频会员\n")), docks_goods);
+}
+
+void DockingWindowTest::window_stays_usable_during_a_run_and_its_final_box() {
+  CatalogWindow* window = open_read_window();
+  auto* dock = window->findChild<QPushButton*>(q("批量对接"));
+  auto* select_all = window->findChild<QCheckBox*>(q("选择框4"));
+  CatalogListModel* model = window->list_model();
+  // The first save takes a while, so that the run is caught waiting on it.
+  shop_->add_fault({.path_suffix = "directory/saveDirectory.html",
+                    .fault = demo_shop::Fault::delay,
+                    .delay_ms = 600,
+                    .times = 1});
+  start(window, true, false);
+  // The worker disables the button, then stops the timer, each in a call of
+  // its own.
+  QTRY_VERIFY_WITH_TIMEOUT(!dock->isEnabled() && window->timer_interval() == 0, 2000);
+  QTRY_VERIFY_WITH_TIMEOUT(!backend_paths(*shop_).empty(), 2000);
+  QCOMPARE(CatalogWindow::running_docking_runs(), 1);
+
+  // While the worker waits for the back end, the window answers at once.
+  QVERIFY(!model->ticked(0));
+  model->set_ticked(0, true);
+  QVERIFY(model->ticked(0));
+  model->set_ticked(0, false);
+  QVERIFY(!QApplication::activeModalWidget());
+
+  QTRY_VERIFY_WITH_TIMEOUT(visible_box() != nullptr, 10000);
+  QMessageBox* box = visible_box();
+  QCOMPARE(box->text(), q("目录克隆完成"));
+  QCOMPARE(box->windowTitle(), q("提示"));
+  QCOMPARE(box->icon(), QMessageBox::NoIcon);
+  // The box holds up the worker only.
+  QCOMPARE(box->windowModality(), Qt::NonModal);
+  QVERIFY(!QApplication::activeModalWidget());
+  QVERIFY(!dock->isEnabled());
+  QCOMPARE(window->timer_interval(), 0);
+  QTest::mouseClick(select_all, Qt::LeftButton);
+  QVERIFY(model->ticked(model->count() - 1));
+  window->findChild<QPushButton*>(q("按钮1"))->click();
+  QCOMPARE(model->count(), 14);
+  QVERIFY(!model->ticked(0));
+  QVERIFY(!dock->isEnabled());
+
+  box->button(QMessageBox::Ok)->click();
+  QTRY_VERIFY_WITH_TIMEOUT(dock->isEnabled() && window->timer_interval() == 100, 2000);
+  QTRY_COMPARE_WITH_TIMEOUT(CatalogWindow::running_docking_runs(), 0, 2000);
+}
+
+void DockingWindowTest::closing_mid_run_stops_the_requests() {
+  CatalogWindow* window = open_read_window();
+  shop_->add_fault({.path_suffix = "directory/initadd.html",
+                    .fault = demo_shop::Fault::delay,
+                    .delay_ms = 500,
+                    .times = 1});
+  start(window, true, true);
+  auto reached_page = [&] {
+    const auto paths = backend_paths(*shop_);
+    return std::count(paths.begin(), paths.end(), "/admin/directory/initadd.html") > 0;
+  };
+  QTRY_VERIFY_WITH_TIMEOUT(reached_page(), 5000);
+
+  QPointer<CatalogWindow> guard(window);
+  window->close();
+  QTRY_VERIFY_WITH_TIMEOUT(guard.isNull(), 2000);
+  QTRY_COMPARE_WITH_TIMEOUT(CatalogWindow::running_docking_runs(), 0, 5000);
+  QTest::qWait(100);
+  // The page that was under way was the run's last request.
+  const auto paths = backend_paths(*shop_);
+  QCOMPARE(paths, (std::vector<std::string>{"/admin/directory/saveDirectory.html", "/admin/directory/initadd.html"}));
+  QVERIFY(!visible_box());
+}
+
+void DockingWindowTest::supplier_log_in_through_a_whole_goods_docking_run() {
+  // A shop of its own, whose supplier session only the log-in window opens.
+  platform::cookie_jar_clear();
+  demo_shop::DemoShop shop;
+  QVERIFY(shop.start());
+  QVERIFY(log_in_backend(shop));
+  state_->backend_url = shop.backend_root() + "main.html";
+  state_->backend_root = shop.backend_entry_url();
+  state_->supplier_host.clear();
+  state_->supplier_id.clear();
+  std::set<std::string> before;
+  for (const auto& d : shop.directories()) before.insert(d.id);
+
+  QPointer<SupplierLoginWindow> login = SupplierLoginWindow::open(*state_);
+  auto* hosts = login->findChild<QComboBox*>(q("组合框1"));
+  const int host = hosts->findText(QString::fromStdString(shop.supplier_host()));
+  QVERIFY(host > 0);
+  hosts->setCurrentIndex(host);
+  QTest::keyClicks(login->findChild<QLineEdit*>(q("编辑框_账号")), q(demo_shop::DemoShop::supplier_user));
+  QTest::keyClicks(login->findChild<QLineEdit*>(q("编辑框_密码")), q(demo_shop::DemoShop::supplier_password));
+  QTest::mouseClick(login->findChild<QPushButton*>(q("按钮1")), Qt::LeftButton);
+  QTRY_VERIFY_WITH_TIMEOUT(login.isNull(), 10000);
+  CatalogWindow* window = top_level<CatalogWindow>();
+  QVERIFY(window);
+
+  // Read the catalog, tick everything but "🎮游戏点卡" and its two
+  // sub-directories (rows 7-9), and dock with both options.
+  QTest::mouseClick(window->findChild<QPushButton*>(q("按钮1")), Qt::LeftButton);
+  CatalogListModel* model = window->list_model();
+  const auto catalog = supplier_catalog("catalog-default.txt");
+  QCOMPARE(model->count(), int(catalog.size()));
+  QTest::mouseClick(window->findChild<QCheckBox*>(q("选择框4")), Qt::LeftButton);
+  for (int row : {7, 8, 9}) model->set_ticked(row, false);
+  std::vector<SupplierDirectory> ticked;
+  for (int row = 0; row < model->count(); ++row)
+    if (model->ticked(row)) ticked.push_back(catalog[std::size_t(row)]);
+  start(window, true, true);
+
+  QTRY_VERIFY_WITH_TIMEOUT(visible_box() != nullptr, 30000);
+  QCOMPARE(visible_box()->text(), q("目录克隆完成"));
+  visible_box()->button(QMessageBox::Ok)->click();
+  QTRY_VERIFY_WITH_TIMEOUT(window->findChild<QPushButton*>(q("批量对接"))->isEnabled(), 2000);
+
+  // The shop's new directories are the ticked part of the catalog, as a tree.
+  std::map<std::string, demo_shop::Directory> made;  // by name
+  for (const auto& d : shop.directories())
+    if (!before.count(d.id)) made[d.name] = d;
+  QCOMPARE(made.size(), ticked.size());
+  std::map<std::string, std::string> name_of_supplier_id;
+  for (const auto& d : catalog) name_of_supplier_id[d.id] = d.name;
+  for (const auto& d : ticked) {
+    QVERIFY2(made.count(d.name), d.name.c_str());
+    const std::string expected_parent = d.parent_id.empty() ? "0" : made[name_of_supplier_id[d.parent_id]].id;
+    QCOMPARE(made[d.name].parent_id, expected_parent);
+  }
+
+  // Each docked sub-directory holds the goods of the supplier's first page.
+  std::map<std::string, std::vector<std::string>> goods;  // supplier sub id -> goods ids
+  for (const auto& f : data_lines("goods-default.txt"))
+    if (f.size() >= 2) {
+      auto& list = goods[f[0]];
+      if (!f[1].empty()) list.push_back(f[1]);
+    }
+  int subs = 0;
+  for (const auto& d : ticked) {
+    if (d.parent_id.empty()) {
+      QVERIFY(shop.goods_docked(made[d.name].id).empty());
+      continue;
+    }
+    ++subs;
+    auto docked = shop.goods_docked(made[d.name].id);
+    std::sort(docked.begin(), docked.end());
+    auto listed = goods.find(d.id);
+    if (listed == goods.end()) {
+      QCOMPARE(docked.size(), std::size_t(3));  // the shop's generated goods
+      continue;
+    }
+    std::vector<std::string> first_page(listed->second.begin(),
+                                        listed->second.begin() + std::min<std::size_t>(20, listed->second.size()));
+    std::sort(first_page.begin(), first_page.end());
+    QCOMPARE(docked, first_page);
+  }
+  const auto saves = shop.batch_saves();
+  QCOMPARE(int(saves.size()), subs);
+  for (const auto& s : saves) QVERIFY(s.key_ok);
+  const QString log = window->findChild<QPlainTextEdit*>(q("编辑框1"))->toPlainText();
+  QVERIFY2(!log.contains(q("失败")) && !log.contains(q("未克隆")) && !log.contains(q("未对接")), qPrintable(log));
+  window->close();
+}
+
+QTEST_MAIN(DockingWindowTest)
+#include "docking_window_qttest.moc"
