@@ -623,6 +623,13 @@ HttpAnswer DemoShop::Impl::route_backend(const HttpRequestIn& request, bool expi
                                                          {"demo_password", DemoShop::backend_password}}));
   };
   if (page == "index.html") return login_page("");
+  if (starts_with(page, "js/") || starts_with(page, "css/")) {
+    // The script and style files the pages name; their content plays no part.
+    HttpAnswer a;
+    a.headers = {{"Content-Type", ends_with(page, ".css") ? "text/css" : "application/javascript"}};
+    a.body = "/* demo */\r\n";
+    return a;
+  }
   if (page == "login.html") {
     if (request.method != "POST") return login_page("");
     Fields fields = form_decode(request.body);
