@@ -46,21 +46,28 @@ std::vector<Text> marker_forms(std::string_view name, std::string_view before, s
 // The value of the attribute that `opener` begins nearest before the last
 // marker naming `name`, up to its closing quote. Every marker starts with a
 // quote, so the value never reaches past the marker.
+//
+// A quote and a "<" are never the second byte of a character in the code
+// page, so plain byte searches for them land on character boundaries: the
+// marker is searched from the end (the newest directory stands last), and
+// the opener only within the tag that holds the marker, which keeps a lookup
+// from scanning the whole page twice as the back end's list grows.
 Text find_id_before(std::string_view page, std::string_view name, std::string_view before,
                     std::string_view after, std::string_view opener) {
-  int best = -1;
+  std::size_t best = std::string_view::npos;
   for (const Text& marker : marker_forms(name, before, after)) {
-    int at = text_find_last(page, marker);
-    if (at > best) best = at;
+    const std::size_t at = page.rfind(marker);
+    if (at != std::string_view::npos && (best == std::string_view::npos || at > best)) best = at;
   }
-  if (best < 1) return {};
-  std::string_view head = page.substr(0, static_cast<std::size_t>(best - 1));
-  int open = text_find_last(head, opener);
+  if (best == std::string_view::npos) return {};
+  const std::size_t tag = page.rfind('<', best);
+  if (tag == std::string_view::npos) return {};
+  const int open = text_find_last(page.substr(tag, best - tag), opener);
   if (open < 1) return {};
-  std::size_t start = static_cast<std::size_t>(open - 1) + opener.size();
+  const std::size_t start = tag + static_cast<std::size_t>(open - 1) + opener.size();
   // Between the opener and the marker lies the rest of one tag; a "<" or ">"
   // there means the opener belongs to an earlier element.
-  std::string_view rest = page.substr(start, static_cast<std::size_t>(best - 1) - start);
+  std::string_view rest = page.substr(start, best - start);
   if (rest.find_first_of("<>") != std::string_view::npos) return {};
   Text value(rest.substr(0, rest.find('"')));
   if (value.find_first_of("\r\n") != Text::npos) return {};
