@@ -78,6 +78,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "游戏点卡", "b2"},
         LookupCase{"a name the page escapes", "<option value=\"77\" >Q币&amp;点卡</option>", "Q币&点卡", "77"},
         LookupCase{"a name the page writes as it is", "<option value=\"78\" >Q币&点卡</option>", "Q币&点卡", "78"},
+        LookupCase{"an attribute after the value", "<option value=\"5\" class=\"x\" >A</option>", "A", "5"},
         LookupCase{"an opener of an earlier element is not used", "<option value=\"9\">x</option>\" >A</option>",
                    "A", ""}));
 
