@@ -359,6 +359,10 @@ HttpResponse http_perform(const HttpRequest& request) {
     response.error = "no HTTP handle could be made";
     return response;
   }
+  if (request.url.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) {
+    response.error = "the address holds a line break or a zero byte";
+    return response;
+  }
   const HttpTimeouts timeouts = http_timeouts();
 
   Transfer transfer;

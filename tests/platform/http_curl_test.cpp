@@ -277,14 +277,19 @@ TEST_F(HttpCurlTest, AddsNoAcceptOrContentTypeOfItsOwn) {
                                   "\r\nContent-Length: 1\r\n\r\n");
 }
 
-TEST_F(HttpCurlTest, RefusesAHeaderLineWithALineBreak) {
+TEST_F(HttpCurlTest, RefusesLineBreaksAndZeroBytesAndSendsNothing) {
   RawServer server([](const RawRequest&, int) { return http_reply(200, "ok"); });
-  auto r = request_to(server.url());
-  r.headers[0] = "Referer: http://x/\r\nX-Injected: 1";
-  auto response = http_perform(r);
-  EXPECT_FALSE(response.connected);
-  EXPECT_TRUE(response.body.empty());
-  EXPECT_FALSE(response.error.empty());
+  auto header_break = request_to(server.url());
+  header_break.headers[0] = "Referer: http://x/\r\nX-Injected: 1";
+  auto url_break = request_to(server.url("/a\r\nX-Injected: 1"));
+  // Cut at the zero byte, the address would name a different page.
+  auto url_zero = request_to(server.url() + std::string("a\0b", 3));
+  for (const auto& r : {header_break, url_break, url_zero}) {
+    auto response = http_perform(r);
+    EXPECT_FALSE(response.connected);
+    EXPECT_TRUE(response.body.empty());
+    EXPECT_FALSE(response.error.empty());
+  }
   EXPECT_TRUE(server.requests().empty());
 }
 
