@@ -17,10 +17,7 @@
 #include "platform/ui_bridge_qt.h"
 #include "supplier/supplier_login_window.h"
 #include "text/text.h"
-#if __has_include("update/update_prompt_window.h")
 #include "update/update_prompt_window.h"
-#define KORVANI_HAS_VERSION_CHECK 1
-#endif
 #include "web/web_request.h"
 
 // The banner lives in a resource of the static GUI library, which the linker
@@ -53,7 +50,6 @@ MainWindow::MainWindow(ProgramState& state, QWidget* parent) : QWidget(parent), 
   address_label_ = new QLabel(QStringLiteral("后台地址（加上http://）："), this);
   address_label_->setObjectName(QStringLiteral("透明标签1"));
   address_label_->setGeometry(17, 11, 152, 32);
-  address_label_->setAttribute(Qt::WA_TranslucentBackground);
   address_label_->setAutoFillBackground(false);
   address_label_->setStyleSheet(QStringLiteral("background: transparent;"));
 
@@ -83,9 +79,7 @@ MainWindow::MainWindow(ProgramState& state, QWidget* parent) : QWidget(parent), 
   browser_->setObjectName(QStringLiteral("超文本浏览框1"));
   browser_->setGeometry(0, 136, 784, 440);
 
-#ifdef KORVANI_HAS_VERSION_CHECK
   carries_on_ = check_version(state_, this);
-#endif
 }
 
 MainWindow::~MainWindow() { *closing_ = true; }

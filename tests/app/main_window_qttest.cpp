@@ -15,6 +15,9 @@
 
 #include "app/main_window.h"
 #include "app/program_state.h"
+#include "demo_shop.h"
+#include "update/update_prompt_window.h"
+#include "update/version_check.h"
 
 using korvani::MainWindow;
 using korvani::ProgramState;
@@ -112,6 +115,44 @@ class MainWindowTest : public QObject {
     QVERIFY(view);
     QVERIFY(view->page()->profile()->isOffTheRecord());
     QVERIFY(view->page()->profile() != QWebEngineProfile::defaultProfile());
+  }
+
+  void the_version_check_decides_whether_the_window_carries_on_data() {
+    QTest::addColumn<QString>("announced");
+    QTest::addColumn<bool>("carries_on");
+    QTest::newRow("the page names our own version") << QStringLiteral("1.13") << true;
+    QTest::newRow("the page names another version") << QStringLiteral("1.14") << false;
+  }
+
+  void the_version_check_decides_whether_the_window_carries_on() {
+    QFETCH(QString, announced);
+    QFETCH(bool, carries_on);
+    demo_shop::DemoShop shop;
+    QVERIFY(shop.start());
+    shop.set_version(announced.toStdString());
+    korvani::set_version_page_url(shop.version_page_url());
+
+    // The user answers the prompt with "稍后更新".
+    bool prompted = false;
+    QTimer answer;
+    connect(&answer, &QTimer::timeout, [&] {
+      for (QWidget* w : QApplication::topLevelWidgets()) {
+        auto* prompt = qobject_cast<korvani::UpdatePromptWindow*>(w);
+        if (!prompt || !prompt->isVisible()) continue;
+        prompted = true;
+        if (auto* later = prompt->findChild<QPushButton*>(QStringLiteral("按钮2"))) later->click();
+      }
+    });
+    answer.start(20);
+
+    ProgramState state;
+    auto window = std::make_unique<MainWindow>(state);
+    answer.stop();
+    korvani::set_version_page_url(std::nullopt);
+
+    QCOMPARE(window->carries_on(), carries_on);
+    QCOMPARE(prompted, !carries_on);
+    QVERIFY(!window->isVisible());
   }
 
   void closing_the_window_ends_the_program() {
