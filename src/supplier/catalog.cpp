@@ -45,6 +45,27 @@ void append_record(Text& out, const CatalogRow& row, std::string_view parent_id)
 
 }  // namespace
 
+bool reads_back_whole(const CatalogRow& row) {
+  // The read-back pattern ends each field at the first text that follows it
+  // in a record: an ID at "----主目录名称:" or "----子目录名称:", a sub-directory's
+  // name at "上级目录:", a main directory's name and a parent ID at "----",
+  // which a "-" at the field's end would begin early. Its dots stop at a line
+  // feed. A row free of those reads back as its whole line. A main row's ID
+  // is the parent ID of the rows below it, so it is checked as one.
+  const Markers& m = markers();
+  auto holds = [](std::string_view field, std::string_view what) { return field.find(what) != std::string_view::npos; };
+  auto one_line = [](std::string_view field) { return field.find('\n') == std::string_view::npos; };
+  auto closed_by_dashes = [&](std::string_view field) {
+    return !holds(field, m.end) && (field.empty() || field.back() != '-');
+  };
+  if (row.is_main()) {
+    return one_line(row.main_id) && one_line(row.main_name) && !holds(row.main_id, m.main_name) &&
+           closed_by_dashes(row.main_id) && closed_by_dashes(row.main_name);
+  }
+  return one_line(row.sub_id) && one_line(row.sub_name) && !holds(row.sub_id, m.sub_name) &&
+         !holds(row.sub_name, m.parent);
+}
+
 const Text& catalog_page_pattern() {
   static const Text pattern =
       "<div  name=\"parentName\" id=\"parentId_(.*?)\" class=\"catalog-list\">\r\n\t\t\t\t"
@@ -121,9 +142,11 @@ std::filesystem::path files_path(std::string_view dir_utf8, std::string_view nam
   return u8(dir_utf8) / u8(name_utf8);
 }
 
-CacheWriter::CacheWriter(std::filesystem::path path) : path_(std::move(path)) {
+CacheWriter::CacheWriter(std::filesystem::path path) : path_(std::move(path)), buffer_(1 << 20) {
   std::error_code ec;
   std::filesystem::remove(path_, ec);
+  // Records are small; a large buffer keeps them from costing a write each.
+  out_.rdbuf()->pubsetbuf(buffer_.data(), static_cast<std::streamsize>(buffer_.size()));
 }
 
 bool CacheWriter::append(std::string_view record) {
@@ -156,18 +179,6 @@ bool append_to_file(const std::filesystem::path& path, std::initializer_list<std
   return !out.fail();
 }
 
-std::optional<std::string> read_whole_file(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in.is_open()) return std::nullopt;
-  std::error_code ec;
-  const auto size = std::filesystem::file_size(path, ec);
-  std::string bytes;
-  if (!ec) bytes.reserve(static_cast<std::size_t>(size));
-  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (in.bad()) return std::nullopt;
-  return bytes;
-}
-
 Text unwritable_file_line(const std::filesystem::path& path) {
   const std::u8string name = path.u8string();
   return utf8_to_ansi("无法写入文件：") +
@@ -183,32 +194,47 @@ CatalogReadResult read_catalog(ProgramState& state, CatalogTable& table) {
 
   const Text& page = state.catalog_text;  // replaced only once the records are written
   table.append_from_page(regex, page);
+  regex.destroy();  // the page's matches are in the table now
 
   const auto log_path = files_path(state.files_dir, response_log_file_name);
   if (!append_to_file(log_path, {page, "\r\n"})) result.log += unwritable_file_line(log_path);
 
-  // The records go to the file as they are made, and are kept so that the
-  // check list does not depend on the file being writable.
+  // The records go to the file as they are made. They are also kept: they are
+  // what the file now holds, and the check list must not depend on the file
+  // being writable.
   Text records;
+  std::size_t records_size = 0;
+  for (const CatalogRow& row : table.rows()) {
+    records_size += row.number.size() + row.main_id.size() + row.main_name.size() + row.sub_id.size() +
+                    row.sub_name.size() + 96;
+  }
+  records.reserve(records_size);
+  std::vector<Text> items;
+  items.reserve(table.size());
+  bool whole_lines = true;
   std::string_view parent_id;
   for (const CatalogRow& row : table.rows()) {
     if (row.is_main()) parent_id = row.main_id;
     const std::size_t start = records.size();
     append_record(records, row, parent_id);
-    cache.append(std::string_view(records).substr(start));
+    const std::string_view record = std::string_view(records).substr(start);
+    cache.append(record);
+    if (whole_lines && reads_back_whole(row)) {
+      // The second line without its line end.
+      const std::size_t line = record.find('\n') + 1;
+      items.emplace_back(record.substr(line, record.size() - line - 2));
+    } else {
+      whole_lines = false;
+    }
   }
-  std::optional<std::string> written;
-  if (cache.finish()) {
-    written = records.empty() ? std::optional<std::string>(std::string()) : read_whole_file(cache.path());
-  }
-  if (written) {
-    state.catalog_text = std::move(*written);
-  } else {
-    result.log += unwritable_file_line(cache.path());
-    state.catalog_text = std::move(records);
-  }
+  if (!cache.finish()) result.log += unwritable_file_line(cache.path());
+  state.catalog_text = std::move(records);
 
-  result.items = read_back_items(regex, state.catalog_text);
+  if (whole_lines) {
+    result.items = std::move(items);
+  } else {
+    result.items = read_back_items(regex, state.catalog_text);
+  }
   regex.destroy();
   return result;
 }

@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -69,6 +68,12 @@ Text cache_text(const CatalogTable& table);
 // pattern, in order.
 std::vector<Text> read_back_items(RegexObject& regex, std::string_view cache);
 
+// True when the read-back pattern yields this row's record line whole (the
+// usual case), so that its item is that line; false for fields the pattern
+// would cut or skip ("----" or a final "-", a line feed, "上级目录:" in a
+// sub-directory's name).
+bool reads_back_whole(const CatalogRow& row);
+
 // A file path from a UTF-8 directory and name.
 std::filesystem::path files_path(std::string_view dir_utf8, std::string_view name_utf8);
 
@@ -87,14 +92,13 @@ class CacheWriter {
 
  private:
   std::filesystem::path path_;
+  std::vector<char> buffer_;
   std::ofstream out_;
   bool ok_ = true;   // nothing has failed yet
 };
 
 // Appends the pieces to the end of a file, creating it when missing.
 bool append_to_file(const std::filesystem::path& path, std::initializer_list<std::string_view> pieces);
-// The whole file, or nothing when it cannot be read (a missing file included).
-std::optional<std::string> read_whole_file(const std::filesystem::path& path);
 
 // The log line that names a file the catalog read could not write.
 Text unwritable_file_line(const std::filesystem::path& path);
@@ -108,9 +112,9 @@ struct CatalogReadResult {
 // One press of "读取卡盟目录", the window's part (emptying the check list and
 // filling it) aside: rows from state.catalog_text join the table, the response
 // log "返回.txt" gains the text as it stood, the cache file is rebuilt from the
-// whole table, and state.catalog_text becomes the cache text. When the cache
-// file cannot be written the items still come from the records, and the log
-// says which file failed.
+// whole table, and state.catalog_text becomes the cache text, from which the
+// items are read back. When the cache file cannot be written the items still
+// come from the records, and the log says which file failed.
 CatalogReadResult read_catalog(ProgramState& state, CatalogTable& table);
 
 }  // namespace korvani

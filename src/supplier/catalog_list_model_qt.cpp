@@ -95,6 +95,19 @@ void CatalogListBox::mousePressEvent(QMouseEvent* event) {
   QListView::mousePressEvent(event);
 }
 
+void CatalogListBox::dataChanged(const QModelIndex& top_left, const QModelIndex& bottom_right,
+                                 const QList<int>& roles) {
+  // A tick changes no row's size, yet the list view answers every change
+  // with a new layout of all rows: a pass over the whole catalog on each
+  // timer event. Repainting the rows in view is all a tick needs.
+  if (roles.size() == 1 && roles.front() == Qt::CheckStateRole) {
+    const QRect changed = (visualRect(top_left) | visualRect(bottom_right)).intersected(viewport()->rect());
+    if (!changed.isEmpty()) viewport()->update(changed);
+    return;
+  }
+  QListView::dataChanged(top_left, bottom_right, roles);
+}
+
 CatalogTableModel::CatalogTableModel(const CatalogTable& table, QObject* parent)
     : QAbstractTableModel(parent), table_(table), shown_rows_(static_cast<int>(table.size())) {}
 

@@ -58,6 +58,9 @@ class CatalogListBox : public QListView {
   // The current item's row, -1 when there is none.
   int current_row() const;
 
+  void dataChanged(const QModelIndex& top_left, const QModelIndex& bottom_right,
+                   const QList<int>& roles = QList<int>()) override;
+
  protected:
   void mousePressEvent(QMouseEvent* event) override;
 

@@ -16,6 +16,18 @@ const Text& parent_marker() {
   return m;
 }
 
+// The parent ID as text_between finds it, viewed inside the item.
+std::string_view parent_id_view(std::string_view item) {
+  const Text& left = parent_marker();
+  const int left_at = text_find(item, left);
+  if (left_at < 0) return {};
+  const std::size_t inner = static_cast<std::size_t>(left_at) - 1 + left.size();
+  if (inner >= item.size()) return {};
+  const int right_at = text_find(item, "----", static_cast<int>(inner) + 1);
+  if (right_at < 0 || static_cast<std::size_t>(right_at) - 1 <= inner) return {};
+  return item.substr(inner, static_cast<std::size_t>(right_at) - 1 - inner);
+}
+
 }  // namespace
 
 Text item_main_id(std::string_view item) { return text_between(item, main_id_marker(), "----"); }
@@ -25,13 +37,29 @@ Text item_parent_id(std::string_view item) { return text_between(item, parent_ma
 void CheckList::assign(std::vector<Text> items) {
   texts_ = std::move(items);
   ticks_.assign(texts_.size(), 0);
-  followers_.clear();
+  chains_.clear();
+  next_.assign(texts_.size(), -1);
+  chains_.reserve(texts_.size() / 2);
   for (int i = 0; i < size(); ++i) {
-    Text parent = item_parent_id(texts_[static_cast<std::size_t>(i)]);
+    const std::string_view parent = parent_id_view(texts_[static_cast<std::size_t>(i)]);
     // A main directory ID is never empty when the rule looks it up, so an
     // item without a parent follows nothing.
-    if (!parent.empty()) followers_[std::move(parent)].push_back(i);
+    if (parent.empty()) continue;
+    Chain& chain = chains_[parent];
+    if (chain.last < 0) {
+      chain.first = i;
+    } else {
+      next_[static_cast<std::size_t>(chain.last)] = i;
+    }
+    chain.last = i;
   }
+}
+
+template <typename F>
+void CheckList::for_each_follower(std::string_view main_id, F&& f) const {
+  const auto it = chains_.find(main_id);
+  if (it == chains_.end()) return;
+  for (int i = it->second.first; i >= 0; i = next_[static_cast<std::size_t>(i)]) f(i);
 }
 
 void CheckList::clear() { assign({}); }
@@ -45,10 +73,10 @@ bool CheckList::set_ticked(int index, bool ticked) {
   return true;
 }
 
-const std::vector<int>& CheckList::followers(std::string_view main_id) const {
-  static const std::vector<int> none;
-  const auto it = followers_.find(Text(main_id));
-  return it == followers_.end() ? none : it->second;
+std::vector<int> CheckList::followers(std::string_view main_id) const {
+  std::vector<int> out;
+  for_each_follower(main_id, [&](int i) { out.push_back(i); });
+  return out;
 }
 
 std::vector<int> CheckList::follow_parent(int current) {
@@ -57,9 +85,9 @@ std::vector<int> CheckList::follow_parent(int current) {
   const Text main_id = item_main_id(text(current));
   if (main_id.empty()) return changed;
   const bool tick = ticked(current);
-  for (int i : followers(main_id)) {
+  for_each_follower(main_id, [&](int i) {
     if (set_ticked(i, tick)) changed.push_back(i);
-  }
+  });
   return changed;
 }
 

@@ -41,12 +41,21 @@ class CheckList {
   bool set_all(bool ticked);
 
   // The items that name `main_id` as their parent, in list order.
-  const std::vector<int>& followers(std::string_view main_id) const;
+  std::vector<int> followers(std::string_view main_id) const;
 
  private:
+  // The items of one parent ID form a chain through next_, in list order.
+  struct Chain {
+    int first = -1;
+    int last = -1;
+  };
+  template <typename F>
+  void for_each_follower(std::string_view main_id, F&& f) const;
+
   std::vector<Text> texts_;
   std::vector<std::uint8_t> ticks_;
-  std::unordered_map<Text, std::vector<int>> followers_;
+  std::unordered_map<std::string_view, Chain> chains_;   // keys view into texts_
+  std::vector<int> next_;
 };
 
 }  // namespace korvani

@@ -221,6 +221,55 @@ TEST_F(CatalogRead, UnwritableFilesDirectoryStillGivesTheItemsAndSaysWhichFiles)
   EXPECT_EQ(read_catalog(state, table).items, result.items);
 }
 
+// ------------------------------------------------------------- read-back
+
+// Items are taken from the record lines whenever the read-back pattern would
+// give those lines whole; they must be what the pattern gives either way.
+TEST(ReadBack, ItemsAreWhatThePatternFindsInTheCacheText) {
+  const CatalogRow plain_main{"1", "7", cp("点卡"), "", ""};
+  const CatalogRow plain_sub{"2", "", "", "71", cp("腾讯 QQ\r")};
+  struct Case {
+    const char* note;
+    CatalogRow row;
+    bool whole;
+  };
+  const std::vector<Case> cases = {
+      {"a plain main directory", plain_main, true},
+      {"a plain sub-directory, a CR inside", plain_sub, true},
+      {"a name ending in -", {"1", "8", cp("卡-"), "", ""}, false},
+      {"a name holding ----", {"1", "8", cp("卡----密"), "", ""}, false},
+      {"a name holding ---", {"1", "8", cp("卡---密"), "", ""}, true},
+      {"an id holding -", {"1", "8-1", cp("卡"), "", ""}, true},
+      {"a main id ending in - (the parent of the rows below)", {"1", "8-", cp("卡"), "", ""}, false},
+      {"a sub name with - between digits", {"1", "", "", "81", cp("子目录1-1")}, true},
+      {"a sub name ending in -", {"1", "", "", "81", cp("子目录-")}, true},
+      {"a sub name holding ----", {"1", "", "", "81", cp("a----b")}, true},
+      {"a sub id holding the name marker", {"1", "", "", cp("8----子目录名称:1"), cp("x")}, false},
+      {"a main id holding the name marker", {"1", cp("8----主目录名称:1"), cp("x"), "", ""}, false},
+      {"a sub name holding 上级目录:", {"1", "", "", "81", cp("x上级目录:9")}, false},
+      {"a sub name starting with a line feed", {"1", "", "", "81", cp("\nx")}, false},
+      {"a main name holding the sub marker", {"1", "8", cp("子目录ID:1"), "", ""}, true},
+      {"a sub name holding the main marker", {"1", "", "", "81", cp("主目录ID:9")}, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.note);
+    EXPECT_EQ(reads_back_whole(c.row), c.whole);
+    for (const std::vector<CatalogRow>& rows : {std::vector<CatalogRow>{plain_main, c.row, plain_sub},
+                                                std::vector<CatalogRow>{c.row, plain_main},
+                                                std::vector<CatalogRow>{c.row, plain_sub}}) {
+      test::TempDir dir;
+      ProgramState state;
+      state.files_dir = dir.path().string();
+      CatalogTable table;
+      for (const auto& row : rows) table.append(row);
+      RegexObject regex;
+      const std::vector<Text> by_pattern = read_back_items(regex, cache_text(table));
+      EXPECT_EQ(read_catalog(state, table).items, by_pattern);
+      EXPECT_EQ(state.catalog_text, cache_text(table));
+    }
+  }
+}
+
 // ------------------------------------------------------------- writer
 
 TEST(CacheWriterTest, AppendsRecordsThroughOneFile) {

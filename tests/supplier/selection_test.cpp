@@ -85,6 +85,37 @@ TEST_F(ParentRule, ParentIdsCompareWhole) {
   EXPECT_THAT(list.followers(""), IsEmpty());
 }
 
+// The index must give what the rule's pass over every item gives, also for
+// items whose names hold the markers.
+TEST(ParentRuleIndex, AgreesWithAPassOverEveryItem) {
+  const std::vector<Text> items = {
+      main_item("1", "A"),
+      sub_item("11", "a", "1"),
+      main_item("2", "B上级目录:1"),        // a main item that names 1 as parent
+      sub_item("21", "b----c", "2"),
+      sub_item("22", "上级目录:9", "2"),   // its parent ID reads as "9"
+      main_item("9", "C"),
+      sub_item("12", "d", "1"),            // a late sub of 1
+      cp("junk without markers"),
+      sub_item("", "e", "1"),
+      main_item("1", "duplicate ID"),
+  };
+  for (int current = 0; current < static_cast<int>(items.size()); ++current) {
+    SCOPED_TRACE(current);
+    CheckList list;
+    list.assign(items);
+    list.set_ticked(current, true);
+    std::vector<int> expected;
+    const Text main_id = item_main_id(items[static_cast<std::size_t>(current)]);
+    for (int i = 0; i < static_cast<int>(items.size()); ++i) {
+      if (!main_id.empty() && i != current && item_parent_id(items[static_cast<std::size_t>(i)]) == main_id) {
+        expected.push_back(i);
+      }
+    }
+    EXPECT_EQ(list.follow_parent(current), expected);
+  }
+}
+
 TEST(ParentRuleOnEmptyList, DoesNothing) {
   CheckList list;
   EXPECT_THAT(list.follow_parent(0), IsEmpty());
