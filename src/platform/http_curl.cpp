@@ -99,6 +99,10 @@ class EasyLease {
   }
   ~EasyLease() {
     if (owner_) {
+      // libcurl 7.88 loses the list of cookie files on a reset without
+      // freeing it; emptied here, it costs nothing. The shared jar keeps
+      // its cookies.
+      if (handle_) curl_easy_setopt(handle_, CURLOPT_COOKIEFILE, nullptr);
       owner_->busy = false;
     } else if (handle_) {
       curl_easy_cleanup(handle_);

@@ -366,9 +366,10 @@ TEST_F(HttpCurlTest, ReadsAHundredMegabyteAnswerWhole) {
 }
 
 TEST_F(HttpCurlTest, StreamsToOnDataAndTellsTheHeadFirst) {
-  const std::string gzipped("\x1f\x8b\x08\x00\x00\x00\x00\x00\x02\x03\x4b\xaf\xca\x2c\x50\x48\xca\x4f\xa9\xd4\x51"
-                            "\x48\xc7\xc2\x04\x00\x77\x6c\x4f\x78\x1f\x00\x00\x00",
-                            37);
+  static const char gzip_bytes[] =
+      "\x1f\x8b\x08\x00\x00\x00\x00\x00\x02\x03\x4b\xaf\xca\x2c\x50\x48\xca\x4f\xa9\xd4\x51"
+      "\x48\xc7\xc2\x04\x00\x77\x6c\x4f\x78\x1f\x00\x00\x00";
+  const std::string gzipped(gzip_bytes, sizeof gzip_bytes - 1);
   RawServer server([&](const RawRequest& r, int) {
     if (r.head.find("GET /gz") == 0) return http_reply(200, gzipped, "Content-Encoding: gzip\r\n");
     return http_reply(200, std::string(300000, 'z'));
