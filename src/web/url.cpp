@@ -1,7 +1,5 @@
 #include "web/url.h"
 
-#include <climits>
-
 namespace korvani {
 
 namespace {
