@@ -6,7 +6,10 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QTimer>
+#include <QNetworkCookie>
+#include <QWebEngineCookieStore>
 #include <QWebEnginePage>
+#include <QWebEngineProfile>
 #include <QWebEngineView>
 #include <QtTest>
 #include <functional>
@@ -86,12 +89,19 @@ class BackendLoginTest : public QObject {
   void logging_in_inside_the_browser_ends_the_poll() {
     bool fetched_at_once = true;
     QTimer::singleShot(0, [&] { fetched_at_once = main_page_fetches() > 0; });
+    int fetches_before_session = -1;
+    connect(view_->page()->profile()->cookieStore(), &QWebEngineCookieStore::cookieAdded, view_,
+            [&](const QNetworkCookie& c) {
+              if (c.name() == "KSESSIONID" && fetches_before_session < 0) fetches_before_session = main_page_fetches();
+            });
     log_in_in_browser_when_the_form_is_there();
     end_the_poll_after(30000);
 
     QTest::mouseClick(button_, Qt::LeftButton);  // returns when the poll has ended
 
     QVERIFY2(!fetched_at_once, "the first fetch waits for the poll interval");
+    QVERIFY(fetches_before_session >= 0);
+    QCOMPARE(main_page_fetches(), fetches_before_session + 1);  // the first poll after the log-in ends it
     QTRY_VERIFY(window_.isNull());
     const QList<SupplierLoginWindow*> next = supplier_windows();
     QCOMPARE(next.size(), 1);
