@@ -97,6 +97,8 @@ void ReadPress(benchmark::State& bench) {
   int items = 0;
   for (auto _ : bench) {
     bench.PauseTiming();
+    // Each press is a first press: a fresh table, an empty response log.
+    std::filesystem::remove(std::filesystem::path(c.state.files_dir) / "返回.txt");
     c.state.catalog_text = c.page;
     auto window = std::make_unique<CatalogWindow>(c.state);
     window->setAttribute(Qt::WA_DeleteOnClose, false);

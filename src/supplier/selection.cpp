@@ -40,12 +40,20 @@ void CheckList::assign(std::vector<Text> items) {
   chains_.clear();
   next_.assign(texts_.size(), -1);
   chains_.reserve(texts_.size() / 2);
+  // Sub-directory items mostly follow their main directory item one after
+  // another: the chain of the previous item saves most look-ups.
+  std::string_view previous_parent;
+  Chain* previous_chain = nullptr;
   for (int i = 0; i < size(); ++i) {
     const std::string_view parent = parent_id_view(texts_[static_cast<std::size_t>(i)]);
     // A main directory ID is never empty when the rule looks it up, so an
     // item without a parent follows nothing.
     if (parent.empty()) continue;
-    Chain& chain = chains_[parent];
+    if (!previous_chain || parent != previous_parent) {
+      previous_chain = &chains_[parent];
+      previous_parent = parent;
+    }
+    Chain& chain = *previous_chain;
     if (chain.last < 0) {
       chain.first = i;
     } else {
