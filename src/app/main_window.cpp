@@ -102,9 +102,15 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 
 void MainWindow::log_in() {
   // The poll runs inside this handler and keeps the window's events going, so
-  // a second click arrives while it runs: it must not start a poll of its own
-  // (that one would point the browser at main.html, away from the log-in).
-  if (polling_) return;
+  // a second click arrives while it runs. It must not start a poll of its own:
+  // nested, that one would point the browser at main.html, away from the
+  // log-in. A click with the same address changes nothing; a click after the
+  // user corrected the address moves the running poll to the new one, which
+  // would otherwise go on with the mistyped address until the program ends.
+  if (polling_) {
+    if (to_text(address_edit_->text()) != state_.backend_root) restart_ = true;
+    return;
+  }
   polling_ = true;
 
   // The window may be destroyed during a wait; from then on nothing of it may
@@ -114,12 +120,23 @@ void MainWindow::log_in() {
   const QPointer<MainWindow> self(this);
   const auto window_alive = [closing, self] { return !*closing && !self.isNull(); };
 
-  state.backend_url = to_text(address_edit_->text());
-  platform::browser_set_url(browser_, to_qstring(state.backend_url));
-  state.backend_root = state.backend_url;
+  const auto start = [this, &state] {
+    state.backend_url = to_text(address_edit_->text());
+    platform::browser_set_url(browser_, to_qstring(state.backend_url));
+    state.backend_root = state.backend_url;
+  };
+  start();
 
+  // A corrected address cuts the wait short: the browser goes there at once.
+  const auto keep_waiting = [window_alive, self] { return window_alive() && !self->restart_; };
   for (;;) {
-    if (!platform::wait_processing_events(poll_interval, window_alive)) return;
+    platform::wait_processing_events(poll_interval, keep_waiting);
+    if (!window_alive()) return;
+    if (restart_) {
+      restart_ = false;
+      start();
+      continue;
+    }
     state.backend_url = text_replace(state.backend_url, "index.html", "main.html");
     const Bytes body = web_request(state.backend_url, 0);
     if (!window_alive()) return;

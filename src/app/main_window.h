@@ -50,6 +50,7 @@ class MainWindow : public QWidget {
   // without touching it.
   std::shared_ptr<bool> closing_ = std::make_shared<bool>(false);
   bool polling_ = false;
+  bool restart_ = false;   // the address was corrected during the poll
   bool carries_on_ = true;
 };
 

@@ -179,6 +179,26 @@ class BackendLoginTest : public QObject {
     QCOMPARE(browser_main_pages, 1);
   }
 
+  void a_click_after_correcting_the_address_moves_the_poll_there() {
+    // A mistyped address: nothing answers there.
+    address_->setText(QString::fromStdString("http://" + shop_.unreachable_host() + "/admin/index.html"));
+    int ticks = 0;
+    Ticker user([&] {
+      if (++ticks != 10 || !address_) return;  // a moment into the poll
+      address_->setText(QString::fromStdString(shop_.backend_entry_url()));
+      button_->click();
+    });
+    log_in_in_browser_when_the_form_is_there();
+    end_the_poll_after(30000);
+
+    QTest::mouseClick(button_, Qt::LeftButton);
+
+    QVERIFY(ticks >= 10);
+    QTRY_VERIFY(window_.isNull());
+    QCOMPARE(supplier_windows().size(), 1);
+    QCOMPARE(state_->backend_root, shop_.backend_entry_url());
+  }
+
   void closing_the_window_during_the_poll_ends_the_program() {
     QTimer::singleShot(0, button_, [this] { button_->click(); });
     Ticker closer([&] {
