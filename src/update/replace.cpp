@@ -6,13 +6,19 @@
 #include <link.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <mutex>
+#include <string_view>
+#include <thread>
 
 namespace korvani {
 
@@ -85,6 +91,26 @@ void close_on_exec_from(int first) {
     if (flags >= 0) ::fcntl(static_cast<int>(fd), F_SETFD, flags | FD_CLOEXEC);
   }
   ::closedir(dir);
+}
+
+constexpr const char* kLeftChildrenName = "KORVANI_LEFT_CHILDREN";
+constexpr std::string_view kLeftChildren = "KORVANI_LEFT_CHILDREN=";
+
+// Every child of this process, whichever thread started it.
+std::vector<pid_t> own_children() {
+  std::vector<pid_t> children;
+  DIR* tasks = ::opendir("/proc/self/task");
+  if (!tasks) return children;
+  while (dirent* task = ::readdir(tasks)) {
+    if (task->d_name[0] == '.') continue;
+    std::ifstream in(std::string("/proc/self/task/") + task->d_name + "/children");
+    long pid = 0;
+    while (in >> pid) {
+      if (std::find(children.begin(), children.end(), pid) == children.end()) children.push_back(pid);
+    }
+  }
+  ::closedir(tasks);
+  return children;
 }
 
 }  // namespace
@@ -211,14 +237,53 @@ Text restart_executable(const std::string& executable_path, const std::vector<st
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
 
+  // The environment as it is, with the children the new program inherits.
+  std::vector<std::string> environment;
+  for (char** e = environ; e && *e; ++e) {
+    if (std::string_view(*e).substr(0, kLeftChildren.size()) != kLeftChildren) environment.emplace_back(*e);
+  }
+  std::string left(kLeftChildren);
+  for (pid_t child : own_children()) left += std::to_string(child) + ",";
+  environment.push_back(left);
+  std::vector<char*> envp;
+  for (auto& e : environment) envp.push_back(e.data());
+  envp.push_back(nullptr);
+
   // A worker thread may have signals blocked, and the mask outlives exec.
   sigset_t none;
   sigemptyset(&none);
   pthread_sigmask(SIG_SETMASK, &none, nullptr);
   close_on_exec_from(3);
 
-  ::execv(executable_path.c_str(), argv.data());
+  ::execve(executable_path.c_str(), argv.data(), envp.data());
   return message_of("新版本已经替换好，但不能启动（" + error_text(errno) + "）：" + executable_path);
+}
+
+void reap_children_left_by_restart() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    const char* named = std::getenv(kLeftChildrenName);
+    if (!named || !*named) return;
+    std::vector<pid_t> children;
+    for (const char* p = named; *p;) {
+      char* end = nullptr;
+      const long pid = std::strtol(p, &end, 10);
+      if (end == p) break;
+      if (pid > 0) children.push_back(static_cast<pid_t>(pid));
+      p = *end == ',' ? end + 1 : end;
+    }
+    // Until it is waited for, such a child keeps its number, so no process
+    // started since can be mistaken for it. The wait is over as soon as
+    // they end, which they do on their own once their parent is gone.
+    if (!children.empty()) {
+      std::thread([children] {
+        for (pid_t child : children) {
+          while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+          }
+        }
+      }).detach();
+    }
+  });
 }
 
 }  // namespace korvani

@@ -39,4 +39,10 @@ Text replace_executable(const std::string& executable_path, const std::string& n
 // the message.
 Text restart_executable(const std::string& executable_path, const std::vector<std::string>& arguments);
 
+// The restarted program inherits the replaced one's children (the embedded
+// browser's helper processes). They end as soon as the old program is gone,
+// and only their parent can clear them away: called once at start-up, this
+// waits for the ones the restart named, and for no other.
+void reap_children_left_by_restart();
+
 }  // namespace korvani

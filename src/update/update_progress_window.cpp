@@ -1,6 +1,8 @@
 #include "update/update_progress_window.h"
 
 #include <QCloseEvent>
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPalette>
@@ -19,6 +21,17 @@ int countdown_step = 1000;
 std::optional<std::string> executable_override;
 UpdateProgressWindow::Restart restart_override;
 
+// The layout's labels are narrow (70 px for the speed): a long figure is
+// drawn smaller rather than cut off.
+void set_fitted_text(QLabel* label, const QString& text) {
+  QFont font = label->parentWidget()->font();
+  int pixels = QFontInfo(font).pixelSize();
+  font.setPixelSize(pixels);
+  while (pixels > 7 && QFontMetrics(font).horizontalAdvance(text) > label->width()) font.setPixelSize(--pixels);
+  label->setFont(font);
+  label->setText(text);
+}
+
 }  // namespace
 
 struct UpdateProgressWindow::Shared {
@@ -35,12 +48,12 @@ class ProgressViewQt final : public UpdateProgressView {
 
   void show_progress(const ProgressDisplay& display) override {
     platform::run_on_ui_thread(window_, [&] {
-      window_->speed_label_->setText(to_qstring(display.speed));
+      set_fitted_text(window_->speed_label_, to_qstring(display.speed));
       if (display.has_total) {
         window_->bar_->setValue(display.bar);
-        window_->percent_label_->setText(to_qstring(display.percent));
+        set_fitted_text(window_->percent_label_, to_qstring(display.percent));
       }
-      window_->size_label_->setText(to_qstring(display.size));
+      set_fitted_text(window_->size_label_, to_qstring(display.size));
     });
   }
 
@@ -52,7 +65,7 @@ class ProgressViewQt final : public UpdateProgressView {
   }
 
   void set_status_text(const Text& text) override {
-    platform::run_on_ui_thread(window_, [&] { window_->percent_label_->setText(to_qstring(text)); });
+    platform::run_on_ui_thread(window_, [&] { set_fitted_text(window_->percent_label_, to_qstring(text)); });
   }
 
   void show_box(const Text& text) override {
@@ -144,7 +157,10 @@ UpdateProgressWindow::~UpdateProgressWindow() {
 void UpdateProgressWindow::show_worker_box(const QString& text, const std::function<void()>& closed) {
   auto* box = new QMessageBox(QMessageBox::NoIcon, QStringLiteral("信息："), text, QMessageBox::Ok);
   box->setAttribute(Qt::WA_DeleteOnClose);
-  box->setWindowModality(Qt::NonModal);
+  // Modal to the whole program like every message box; without that the
+  // modal progress window would hold back the box's own OK button. Only the
+  // worker waits on it; the window thread goes on.
+  box->setWindowModality(Qt::ApplicationModal);
   connect(box, &QMessageBox::finished, box, [closed] { closed(); });
   worker_box_ = box;
   box->show();

@@ -7,6 +7,7 @@
 #include <QPushButton>
 
 #include "platform/qt_text_qt.h"
+#include "update/replace.h"
 #include "update/update_progress_window.h"
 #include "update/version_check.h"
 
@@ -22,6 +23,8 @@ void run_modal(QWidget* window) {
 }
 
 bool check_version(ProgramState& state, QWidget* main_window) {
+  // A start right after an update first clears away what the old program left.
+  reap_children_left_by_restart();
   const std::string url = version_page_url();
   if (url.empty()) return true;
   state.version_page_text = fetch_version_page(url);

@@ -298,16 +298,47 @@ class ProbeView final : public UpdateProgressView {
   void show_box(const Text& text) override { probe_log("box " + ansi_to_utf8(text)); }
 };
 
+int children_now() {
+  int count = 0;
+  for (const auto& task : fs::directory_iterator("/proc/self/task")) {
+    std::ifstream in(task.path() / "children");
+    long pid = 0;
+    while (in >> pid) ++count;
+  }
+  return count;
+}
+
 }  // namespace
 
 // What the probe does: say which version runs from where, and update itself
-// when it is not the wanted one.
+// when it is not the wanted one. Like the real program with its browser
+// helpers, the old version has a child that ends once the old program is
+// gone; the new version must not keep it as a zombie.
 int run_update_probe(const std::string& url) {
   const std::string exe = running_executable_path();
   const std::string version = version_of(exe);
-  probe_log(version + " " + exe + " " + fs::current_path().string());
+  std::string line = version + " " + exe + " " + fs::current_path().string();
   const char* wanted = std::getenv("KORVANI_UPDATE_PROBE_WANT");
-  if (wanted && version == wanted) return 0;
+  if (wanted && version == wanted) {
+    reap_children_left_by_restart();
+    for (int i = 0; i < 500 && children_now() > 0; ++i) usleep(10000);
+    probe_log(line + " children " + std::to_string(children_now()));
+    return 0;
+  }
+  probe_log(line);
+
+  int pipe_ends[2];
+  if (pipe(pipe_ends) != 0) return 2;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipe_ends[0], 0);
+  posix_spawn_file_actions_addclose(&actions, pipe_ends[1]);
+  std::string cat = "/bin/cat";
+  char* cat_argv[] = {cat.data(), nullptr};
+  pid_t child = 0;
+  if (posix_spawn(&child, cat.c_str(), &actions, nullptr, cat_argv, environ) != 0) return 2;
+  posix_spawn_file_actions_destroy(&actions);
+  close(pipe_ends[0]);  // the write end stays open until the program is replaced
 
   UpdateJob job;
   job.download_url = url;
@@ -366,7 +397,7 @@ TEST(SelfUpdateTest, TheNewVersionRunsFromTheSamePathAndNothingIsLeft) {
 
   const std::string where = fs::canonical(app / "korvani-probe").string();
   const std::string cwd = fs::canonical(elsewhere).string();
-  EXPECT_EQ(test::read_file(log), "1.13 " + where + " " + cwd + "\n1.14 " + where + " " + cwd + "\n");
+  EXPECT_EQ(test::read_file(log), "1.13 " + where + " " + cwd + "\n1.14 " + where + " " + cwd + " children 0\n");
   EXPECT_EQ(test::read_file(app / "korvani-probe"), fresh);
   EXPECT_EQ(names_in(app), std::set<std::string>{"korvani-probe"});
   EXPECT_TRUE(names_in(elsewhere).empty());
