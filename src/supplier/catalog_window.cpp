@@ -3,17 +3,16 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QGroupBox>
-#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScrollBar>
 #include <QTextCursor>
 #include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
 #include <atomic>
+#include <system_error>
 #include <thread>
 
 #include "docking/docking.h"
@@ -65,7 +64,8 @@ QGroupBox* group_box(QWidget* parent, const QString& name, const QString& title,
 
 // The worker gets texts of its own, so that it never reads the program-wide
 // ones after the program has let them go; the texts a run writes for the next
-// run are handed back while the window still exists.
+// run are handed back while the window still exists. The catalog text is no
+// business of a run.
 std::shared_ptr<ProgramState> worker_state(const ProgramState& state) {
   auto copy = std::make_shared<ProgramState>();
   copy->backend_url = state.backend_url;
@@ -73,7 +73,6 @@ std::shared_ptr<ProgramState> worker_state(const ProgramState& state) {
   copy->backend_page = state.backend_page;
   copy->supplier_host = state.supplier_host;
   copy->supplier_id = state.supplier_id;
-  copy->catalog_text = state.catalog_text;
   copy->sign_str = state.sign_str;
   copy->good_ids = state.good_ids;
   copy->good_dirs = state.good_dirs;
@@ -216,15 +215,20 @@ void CatalogWindow::start_docking() {
   auto view = view_;
   auto state = worker_state(state_);
   ++running_runs;
-  std::thread([run = std::move(run), view, state] {
-    run(*view, *state);
-    view->on_window([&](CatalogWindow& window) {
-      window.state_.sign_str = state->sign_str;
-      window.state_.good_ids = state->good_ids;
-      window.state_.good_dirs = state->good_dirs;
-    });
+  try {
+    std::thread([run = std::move(run), view, state] {
+      run(*view, *state);
+      view->on_window([&](CatalogWindow& window) {
+        window.state_.sign_str = state->sign_str;
+        window.state_.good_ids = state->good_ids;
+        window.state_.good_dirs = state->good_dirs;
+      });
+      --running_runs;
+    }).detach();
+  } catch (const std::system_error&) {
     --running_runs;
-  }).detach();
+    append_log(utf8_to_ansi("无法启动对接线程\r\n"));
+  }
 }
 
 void CatalogWindow::append_log(const Text& line) {

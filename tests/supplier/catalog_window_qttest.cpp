@@ -461,8 +461,9 @@ void CatalogWindowTest::docking_button_rule() {
   auto runs = std::make_shared<std::vector<std::string>>();
   auto mutex = std::make_shared<std::mutex>();
   auto record = [runs, mutex](const char* what) {
-    return [runs, mutex, what](CatalogView& view, ProgramState&) {
+    return [runs, mutex, what](CatalogView& view, ProgramState& state) {
       view.append_log(std::string(what) + "\r\n");
+      state.sign_str = what;  // handed back to the program once the run ends
       std::lock_guard lock(*mutex);
       runs->push_back(what);
     };
@@ -482,6 +483,7 @@ void CatalogWindowTest::docking_button_rule() {
   } else {
     QCOMPARE(*runs, std::vector<std::string>{started.toStdString()});
     QCOMPARE(window->findChild<QPlainTextEdit*>(q("编辑框1"))->toPlainText(), started + q("\n"));
+    QCOMPARE(state_->sign_str, started.toStdString());
   }
 }
 
