@@ -26,12 +26,17 @@ struct HttpRequest {
   // Called once the head has been read (status and Content-Length, -1 if none).
   std::function<void(long status, std::int64_t content_length)> on_head;
   bool decode_content = false;   // let libcurl undo gzip/deflate
+  // Asked while the transfer runs, also while no byte arrives (at least once
+  // a second); answering true cancels it, so a user who quits does not wait
+  // for a silent server's stall time-out.
+  std::function<bool()> should_stop;
 };
 
 struct HttpResponse {
   bool connected = false;        // false: no connection could be made
   bool complete = false;         // the transfer ended without error (whole body)
   bool cancelled = false;
+  bool no_handle = false;        // the HTTP client itself could not be set up
   long status = 0;
   std::int64_t content_length = -1;
   std::string body;

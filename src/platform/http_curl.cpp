@@ -330,6 +330,10 @@ size_t on_header(char* data, size_t size, size_t count, void* user) {
 
 int on_progress(void* user, curl_off_t, curl_off_t down, curl_off_t, curl_off_t up) {
   auto* t = static_cast<Transfer*>(user);
+  if (t->request->should_stop && t->request->should_stop()) {
+    t->response->cancelled = true;
+    return 1;
+  }
   auto now = SteadyClock::now();
   if (down != t->last_down || up != t->last_up) {
     t->last_down = down;
@@ -360,6 +364,7 @@ HttpResponse http_perform(const HttpRequest& request) {
   EasyLease lease;
   CURL* easy = lease.get();
   if (!easy) {
+    response.no_handle = true;
     response.error = "no HTTP handle could be made";
     return response;
   }

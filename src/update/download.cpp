@@ -90,6 +90,7 @@ DownloadOutcome download_file(std::string_view url, const std::string& local_pat
   request.user_agent = download_agent_name(clock.now_ms());
   request.decode_content = true;
   request.follow_redirects = true;
+  request.should_stop = [stop] { return stop && stop->stopped(); };
 
   int fd = -1;
   bool head_seen = false;
@@ -161,7 +162,7 @@ DownloadOutcome download_file(std::string_view url, const std::string& local_pat
   };
 
   if (stopped || (stop && stop->stopped())) return fail(DownloadFailure::cancelled, {});
-  if (!response.connected && response.error == "no HTTP handle could be made") {
+  if (response.no_handle) {
     return fail(DownloadFailure::internet, message_of("Internet连接错误!"));
   }
   if (!head_seen || response.status == 0) return fail(DownloadFailure::open_url, message_of("不能打开该URL!"));

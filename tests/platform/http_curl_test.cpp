@@ -352,6 +352,26 @@ TEST_F(HttpCurlTest, AStalledServerEndsWithinTheStallTimeOut) {
   }
 }
 
+TEST_F(HttpCurlTest, AStopAskedForEndsATransferThatReceivesNothing) {
+  // A long stall time-out: only the stop can end this transfer soon.
+  http_set_timeouts({2000, 60000});
+  RawServer server([&](const RawRequest&, int) {
+    return Reply{"HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\nfirst", true, false};
+  });
+  std::atomic<bool> stop{false};
+  auto request = request_to(server.url());
+  request.should_stop = [&] { return stop.load(); };
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    stop = true;
+  });
+  auto response = http_perform(request);
+  stopper.join();
+  EXPECT_TRUE(response.cancelled);
+  EXPECT_FALSE(response.complete);
+  EXPECT_EQ(response.body, "first");
+}
+
 TEST_F(HttpCurlTest, ReadsAHundredMegabyteAnswerWhole) {
   // Pieces that differ, so that a lost or repeated piece shows.
   std::string page;
