@@ -66,12 +66,7 @@ TEST_P(FilesDirTest, ChoosesBesideTheExecutableOnlyWhenWritable) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, FilesDirTest, ::testing::ValuesIn(files_dir_cases),
-                         [](const auto& info) {
-                           std::string name;
-                           for (const char* p = info.param.name; *p; ++p)
-                             name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
-                           return name;
-                         });
+                         [](const auto& info) { return korvani::test::identifier(info.param.name); });
 
 TEST(FilesDir, AnUncreatableFallbackIsStillAnsweredSoTheWritersCanSayWhatFailed) {
   test::TempDir temp;

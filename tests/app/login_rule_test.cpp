@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/test_support.h"
+
 #include <string>
 
 #include "demo_shop.h"
@@ -80,11 +82,7 @@ TEST_P(LoginRuleTest, TellsALoggedInMainPageFromALoggedOutAnswer) {
   EXPECT_EQ(backend_logged_in(utf8_to_ansi(page)), GetParam().logged_in) << page;
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, LoginRuleTest, ::testing::ValuesIn(page_cases), [](const auto& info) {
-  std::string name;
-  for (const char* p = info.param.name; *p; ++p) name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
-  return name;
-});
+INSTANTIATE_TEST_SUITE_P(Table, LoginRuleTest, ::testing::ValuesIn(page_cases), [](const auto& info) { return korvani::test::identifier(info.param.name); });
 
 // What the demo shop answers for main.html, fetched the way the poll fetches it.
 class LoginRuleShopTest : public ::testing::Test {

@@ -1,5 +1,6 @@
 // Reading check-list items and the back end's pages, without any server.
 #include "docking/docking_pages.h"
+#include "support/test_support.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -43,7 +44,8 @@ INSTANTIATE_TEST_SUITE_P(
         ItemCase{"a name with form characters", "子目录ID:8----子目录名称:a&b=c%d+e上级目录:1----", false, "8",
                  "a&b=c%d+e", "1"},
         // Only the marker at the very start makes a main directory item.
-        ItemCase{"main marker not at the start", " 主目录ID:1----主目录名称:A----", false, "", "", ""}));
+        ItemCase{"main marker not at the start", " 主目录ID:1----主目录名称:A----", false, "", "", ""}),
+    korvani::test::NamedAfterNote());
 
 struct LookupCase {
   const char* note;
@@ -80,7 +82,8 @@ INSTANTIATE_TEST_SUITE_P(
         LookupCase{"a name the page writes as it is", "<option value=\"78\" >Q币&点卡</option>", "Q币&点卡", "78"},
         LookupCase{"an attribute after the value", "<option value=\"5\" class=\"x\" >A</option>", "A", "5"},
         LookupCase{"an opener of an earlier element is not used", "<option value=\"9\">x</option>\" >A</option>",
-                   "A", ""}));
+                   "A", ""}),
+    korvani::test::NamedAfterNote());
 
 TEST(DirectoryOptionTest, FindsANameWithPercentAfterThePageWasDecoded) {
   // The page is percent-decoded before it is searched, which also changes a
@@ -108,7 +111,8 @@ INSTANTIATE_TEST_SUITE_P(
                    "<input value=\"1\" />----A1<br/><input value=\"2\" />----A2<br/><input value=\"3\" />----A1<br/>",
                    "A1", "3"},
         LookupCase{"no input for the name", "<input value=\"1\" />----A2<br/>", "A1", ""},
-        LookupCase{"a name the page escapes", "<input value=\"9\" />----a&lt;b&gt;<br/>", "a<b>", "9"}));
+        LookupCase{"a name the page escapes", "<input value=\"9\" />----a&lt;b&gt;<br/>", "a<b>", "9"}),
+    korvani::test::NamedAfterNote());
 
 TEST(GoodsPageTest, GoodsAndTheKeyInPageOrder) {
   const GoodsPage found = read_goods_page(

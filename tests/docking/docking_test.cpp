@@ -10,6 +10,7 @@
 
 #include "app/program_state.h"
 #include "demo_shop.h"
+#include "support/test_support.h"
 #include "docking/recording_view.h"
 #include "platform/http.h"
 #include "web/web_request.h"
@@ -233,7 +234,8 @@ INSTANTIATE_TEST_SUITE_P(
                  calls({"log 主目录ID:101----主目录名称:A----\r\n", "log A主目录克隆成功\r\n",
                         "log 子目录ID:203----子目录名称:B1上级目录:102----\r\n",
                         "log B1子目录未克隆：上级目录未克隆\r\n"}),
-                 {kSave, kDirPage}}));
+                 {kSave, kDirPage}}),
+    korvani::test::NamedAfterNote());
 
 TEST_F(DockingTest, AFailedSubDirectorySaveGetsNoGoods) {
   add_road();
@@ -363,7 +365,8 @@ INSTANTIATE_TEST_SUITE_P(
                       CloseCase{"while the final box is up",
                                 "box 目录克隆完成|提示",
                                 {kSave, kDirPage, kSave, kGoods, kBatchPage, kBatchSave, kSave, kGoods, kBatchPage,
-                                 kBatchSave}}));
+                                 kBatchSave}}),
+    korvani::test::NamedAfterNote());
 
 TEST_F(DockingTest, ASecondRunOnTheSameStateLeavesWhileTheFirstGoesOn) {
   add(main_item("101", "A"));

@@ -62,4 +62,13 @@ std::string unhex(const std::string& escaped) {
   return out;
 }
 
+std::string identifier(std::string_view words) {
+  std::string name;
+  for (const char c : words) {
+    const bool plain = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    name += plain ? c : '_';
+  }
+  return name;
+}
+
 }  // namespace korvani::test

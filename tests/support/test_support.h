@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 #include "platform/clock.h"
 
@@ -39,5 +40,18 @@ class FakeClock final : public platform::Clock {
 
 // Bytes written as "%XX" escapes in fixtures, so files stay ASCII.
 std::string unhex(const std::string& escaped);
+
+// A test name made of the words of a case's note: letters and digits kept,
+// everything else "_".
+std::string identifier(std::string_view words);
+
+// For INSTANTIATE_TEST_SUITE_P over a table whose rows have a `note`: the run
+// then lists each case by its number and sentence instead of its bytes.
+struct NamedAfterNote {
+  template <class Info>
+  std::string operator()(const Info& info) const {
+    return std::to_string(info.index) + "_" + identifier(info.param.note);
+  }
+};
 
 }  // namespace korvani::test

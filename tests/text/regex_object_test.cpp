@@ -118,14 +118,7 @@ INSTANTIATE_TEST_SUITE_P(
         SearchCase{"\\uHHHH names a character as ECMAScript writes it", "\\u4E2D", cp(u8"中文"), {{cp(u8"中")}}},
         SearchCase{"counted repetition and negated class", "(\\w+\\.){2}\\w+|[^?]x", "a.b.c ?x yx",
                    {{"a.b.c", "b."}, {"yx", ""}}}),
-    [](const ::testing::TestParamInfo<SearchCase>& info) {
-      std::string name;
-      for (const char* p = info.param.note; *p; ++p) {
-        const bool alnum = (*p >= 'a' && *p <= 'z') || (*p >= 'A' && *p <= 'Z') || (*p >= '0' && *p <= '9');
-        name += alnum ? *p : '_';
-      }
-      return name;
-    });
+    korvani::test::NamedAfterNote());
 
 TEST(RegexObject, InvalidPatternGivesFalseNoMatchesAndEmptyTexts) {
   for (const char* pattern : {"(abc", "a{2,1}", "[z-a]", "*a", "abc)", "\\", "(?<name"}) {
