@@ -33,7 +33,8 @@ bool run_on_ui_thread(QObject* context, const std::function<void()>& work) {
   return invoked && ran;
 }
 
-bool show_message_box(QObject* context, const QString& text, const QString& title) {
+bool show_message_box(QObject* context, const QString& text, const QString& title,
+                      const std::function<QObject*()>& close_with) {
   const QString caption = title.isEmpty() ? QStringLiteral("信息：") : title;
   if (!context) return false;
   if (QThread::currentThread() == context->thread()) {
@@ -61,10 +62,17 @@ bool show_message_box(QObject* context, const QString& text, const QString& titl
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::NonModal);
     QObject::connect(box, &QMessageBox::finished, box, [finish] { finish(false); });
-    QObject::connect(context, &QObject::destroyed, box, [box, finish] {
+    auto close_box = [box, finish] {
       finish(true);
       box->deleteLater();
-    });
+    };
+    QObject::connect(context, &QObject::destroyed, box, close_box);
+    QObject* owner = close_with ? close_with() : nullptr;
+    if (close_with && !owner) {
+      close_box();
+      return;
+    }
+    if (owner) QObject::connect(owner, &QObject::destroyed, box, close_box);
     box->show();
   });
   if (!posted) return false;

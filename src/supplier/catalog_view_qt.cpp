@@ -68,7 +68,8 @@ void CatalogViewQt::set_timer_interval(int ms) {
 
 void CatalogViewQt::show_box(const Text& text, const Text& title) {
   if (closed_) return;
-  platform::show_message_box(QCoreApplication::instance(), to_qstring(text), to_qstring(title));
+  platform::show_message_box(QCoreApplication::instance(), to_qstring(text), to_qstring(title),
+                             [this]() -> QObject* { return closed_ ? nullptr : window_.data(); });
 }
 
 void CatalogViewQt::wait_ms(int ms) {

@@ -126,6 +126,7 @@ class DockingWindowTest : public QObject {
   void button_rule();
   void window_stays_usable_during_a_run_and_its_final_box();
   void closing_mid_run_stops_the_requests();
+  void closing_the_window_takes_the_final_box_with_it();
   void supplier_log_in_through_a_whole_goods_docking_run();
 
  private:
@@ -296,6 +297,20 @@ void DockingWindowTest::closing_mid_run_stops_the_requests() {
   const auto paths = backend_paths(*shop_);
   QCOMPARE(paths, (std::vector<std::string>{"/admin/directory/saveDirectory.html", "/admin/directory/initadd.html"}));
   QVERIFY(!visible_box());
+}
+
+void DockingWindowTest::closing_the_window_takes_the_final_box_with_it() {
+  CatalogWindow* window = open_read_window();
+  start(window, true, false);
+  QTRY_VERIFY_WITH_TIMEOUT(visible_box() != nullptr, 10000);
+  QPointer<QMessageBox> box(visible_box());
+
+  QPointer<CatalogWindow> guard(window);
+  window->close();
+  QTRY_VERIFY_WITH_TIMEOUT(guard.isNull(), 2000);
+  // Left up, the box would be the last window and keep the program alive.
+  QTRY_VERIFY_WITH_TIMEOUT(box.isNull(), 2000);
+  QTRY_COMPARE_WITH_TIMEOUT(CatalogWindow::running_docking_runs(), 0, 2000);
 }
 
 void DockingWindowTest::supplier_log_in_through_a_whole_goods_docking_run() {
