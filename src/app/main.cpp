@@ -1,10 +1,15 @@
 #include <QApplication>
 #include <QStandardPaths>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <thread>
 
 #include "app/files_dir.h"
 #include "app/main_window.h"
 #include "app/program_state.h"
+#include "supplier/catalog_window.h"
 
 namespace {
 
@@ -38,5 +43,19 @@ int main(int argc, char** argv) {
     return 0;
   }
   main_window->show();
-  return app.exec();
+  const int code = app.exec();
+
+  // A docking run whose window has gone stops at its next step; give the
+  // request in flight a moment to end. One still under way then must not
+  // have the process-wide HTTP client torn down beneath it by the static
+  // destructors, so the program ends without them.
+  for (int i = 0; i < 20 && korvani::CatalogWindow::running_docking_runs() > 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  if (korvani::CatalogWindow::running_docking_runs() > 0) {
+    state.release();
+    std::fflush(nullptr);
+    std::quick_exit(code);
+  }
+  return code;
 }
