@@ -34,6 +34,7 @@ class QuietView : public korvani::CatalogView {
   void set_button_enabled(bool) override {}
   void set_timer_interval(int) override {}
   void show_box(const Text&, const Text&) override {}
+  void keep_docking_texts(const korvani::ProgramState&) override {}
   void wait_ms(int) override {}
   bool closed() override { return false; }
 };

@@ -8,6 +8,8 @@
 
 namespace korvani {
 
+struct ProgramState;
+
 class CatalogView {
  public:
   virtual ~CatalogView() = default;
@@ -21,6 +23,10 @@ class CatalogView {
   // Shows a box titled `title` and returns once the user has closed it. Only
   // the worker waits; the window stays usable.
   virtual void show_box(const Text& text, const Text& title) = 0;
+  // The run is over: `run_state` holds the texts it leaves for the next run
+  // (sign_str, good_ids, good_dirs). Called before the button comes back, so
+  // that the click that starts the next run finds them in place.
+  virtual void keep_docking_texts(const ProgramState& run_state) = 0;
   // Waits `ms` milliseconds between docked sub-directories.
   virtual void wait_ms(int ms) = 0;
   // True once the window is gone (or going): the worker stops at its next step.

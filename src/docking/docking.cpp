@@ -52,39 +52,49 @@ std::string save_directory_body(const Text& name, const Text& parent_id) {
          "&state=1&ispub=1&istojoin=1&introduction=";
 }
 
-// Two workers on one state would write its docking texts at the same time: a
-// second click that slips in before the first run has disabled the button
-// gets a worker that leaves at once.
+// Two runs at once on one window or one state would each make every
+// directory again and write the same docking texts: a second click that
+// slips in before the first run has disabled the button gets a worker that
+// leaves at once. The window hands each run a copy of the program's texts,
+// so the view is what two runs of one window share.
 class RunSlot {
  public:
-  explicit RunSlot(const ProgramState& state) : state_(&state) {
+  RunSlot(const CatalogView& view, const ProgramState& state) : keys_{&view, &state} {
     std::lock_guard lock(mutex());
-    taken_ = active().insert(state_).second;
+    for (const void* key : keys_)
+      if (active().count(key)) return;
+    for (const void* key : keys_) active().insert(key);
+    taken_ = true;
   }
-  ~RunSlot() {
+  ~RunSlot() { release(); }
+  RunSlot(const RunSlot&) = delete;
+  RunSlot& operator=(const RunSlot&) = delete;
+
+  bool taken() const { return taken_; }
+  void release() {
     if (!taken_) return;
     std::lock_guard lock(mutex());
-    active().erase(state_);
+    for (const void* key : keys_) active().erase(key);
+    taken_ = false;
   }
-  bool taken() const { return taken_; }
 
  private:
   static std::mutex& mutex() {
     static std::mutex m;
     return m;
   }
-  static std::set<const ProgramState*>& active() {
-    static std::set<const ProgramState*> s;
+  static std::set<const void*>& active() {
+    static std::set<const void*> s;
     return s;
   }
-  const ProgramState* state_;
+  const void* keys_[2];
   bool taken_ = false;
 };
 
 class DockingRun {
  public:
-  DockingRun(CatalogView& view, ProgramState& state, bool with_goods)
-      : view_(view), state_(state), root_(state.backend_root), with_goods_(with_goods) {}
+  DockingRun(CatalogView& view, ProgramState& state, RunSlot& slot, bool with_goods)
+      : view_(view), state_(state), slot_(slot), root_(state.backend_root), with_goods_(with_goods) {}
 
   void run() {
     const Words& w = words();
@@ -131,11 +141,17 @@ class DockingRun {
     return true;
   }
 
+  // The button comes back last: a click the moment it does starts a run that
+  // finds the texts of this one in place, the slot free, and the timer
+  // running, which it stops again in turn.
   void restore() {
     if (gone()) return;
-    view_.set_button_enabled(true);
+    view_.keep_docking_texts(state_);
     if (gone()) return;
     view_.set_timer_interval(kSelectionTimerMs);
+    slot_.release();
+    if (gone()) return;
+    view_.set_button_enabled(true);
   }
 
   // The request, unless the window went before it; false when the run has to
@@ -196,6 +212,7 @@ class DockingRun {
 
   CatalogView& view_;
   ProgramState& state_;
+  RunSlot& slot_;
   const Text root_;
   const bool with_goods_;
   bool stopped_ = false;
@@ -206,9 +223,9 @@ class DockingRun {
 };
 
 void run_docking(CatalogView& view, ProgramState& state, bool with_goods) {
-  RunSlot slot(state);
+  RunSlot slot(view, state);
   if (!slot.taken()) return;
-  DockingRun(view, state, with_goods).run();
+  DockingRun(view, state, slot, with_goods).run();
 }
 
 }  // namespace

@@ -72,6 +72,10 @@ void CatalogViewQt::show_box(const Text& text, const Text& title) {
                              [this]() -> QObject* { return closed_ ? nullptr : window_.data(); });
 }
 
+void CatalogViewQt::keep_docking_texts(const ProgramState& run_state) {
+  on_window([&](CatalogWindow& w) { w.keep_docking_texts(run_state); });
+}
+
 void CatalogViewQt::wait_ms(int ms) {
   const int override_ms = wait_override_ms.load();
   if (override_ms >= 0) ms = override_ms;

@@ -28,6 +28,7 @@ class CatalogViewQt final : public CatalogView {
   void set_button_enabled(bool enabled) override;
   void set_timer_interval(int ms) override;
   void show_box(const Text& text, const Text& title) override;
+  void keep_docking_texts(const ProgramState& run_state) override;
   void wait_ms(int ms) override;
   bool closed() override;
 

@@ -218,11 +218,9 @@ void CatalogWindow::start_docking() {
   try {
     std::thread([run = std::move(run), view, state] {
       run(*view, *state);
-      view->on_window([&](CatalogWindow& window) {
-        window.state_.sign_str = state->sign_str;
-        window.state_.good_ids = state->good_ids;
-        window.state_.good_dirs = state->good_dirs;
-      });
+      // The docking runs hand their texts back themselves before the button
+      // comes back; this keeps whatever a run wrote after that.
+      view->on_window([&](CatalogWindow& window) { window.keep_docking_texts(*state); });
       --running_runs;
     }).detach();
   } catch (const std::system_error&) {
@@ -244,6 +242,12 @@ void CatalogWindow::append_log(const Text& line) {
 }
 
 void CatalogWindow::set_docking_button_enabled(bool enabled) { dock_button_->setEnabled(enabled); }
+
+void CatalogWindow::keep_docking_texts(const ProgramState& run_state) {
+  state_.sign_str = run_state.sign_str;
+  state_.good_ids = run_state.good_ids;
+  state_.good_dirs = run_state.good_dirs;
+}
 
 void CatalogWindow::set_timer_interval(int ms) {
   if (ms <= 0) {

@@ -53,6 +53,9 @@ class CatalogWindow : public QWidget {
   // The log pane `编辑框1`: the line goes to the end, and the end is shown.
   void append_log(const Text& line);
   void set_docking_button_enabled(bool enabled);
+  // What a docking run leaves for the next one (sign_str, good_ids,
+  // good_dirs) goes back into the program's texts.
+  void keep_docking_texts(const ProgramState& run_state);
   // 0 stops `时钟1`.
   void set_timer_interval(int ms);
   int timer_interval() const;

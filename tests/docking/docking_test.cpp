@@ -129,6 +129,13 @@ TEST_F(DockingTest, GoodsRunOverAMainDirectoryAndTwoSubDirectories) {
                           std::string(kBatchPage) + " ",
                           std::string(kBatchSave) + " signStr=" + key + "&goodIds=g2021&goodDirs=" + a2->id));
 
+  // Each a POST to the path alone: nothing travels in the address.
+  for (const auto& r : shop.requests())
+    if (r.side == "backend") {
+      EXPECT_EQ(r.method, "POST") << r.path;
+      EXPECT_EQ(r.target, r.path);
+    }
+
   EXPECT_THAT(view.calls, ElementsAreArray(std::vector<std::string>{
                               "button off",
                               "timer 0",
@@ -145,11 +152,16 @@ TEST_F(DockingTest, GoodsRunOverAMainDirectoryAndTwoSubDirectories) {
                               "log A2子目录克隆成功\r\n",
                               "wait 1000",
                               "box 目录克隆完成|提示",
-                              "button on",
+                              "keep texts",
                               "timer 100",
+                              "button on",
                           }));
   EXPECT_EQ(state.good_dirs, a2->id);
   EXPECT_EQ(state.good_ids, "g2021");
+  // Handed back for the next run before the button came back.
+  EXPECT_EQ(view.kept_sign_str, key);
+  EXPECT_EQ(view.kept_good_ids, "g2021");
+  EXPECT_EQ(view.kept_good_dirs, a2->id);
 }
 
 TEST_F(DockingTest, CloningRunLogsEachStepAndDocksNoGoods) {
@@ -165,7 +177,7 @@ TEST_F(DockingTest, CloningRunLogsEachStepAndDocksNoGoods) {
                                             "A1子目录克隆成功"));
   EXPECT_THAT(request_paths(), ElementsAre(kSave, kDirPage, kSave));
   EXPECT_THAT(shop.batch_saves(), IsEmpty());
-  EXPECT_THAT(view.calls.back(), "timer 100");
+  EXPECT_THAT(view.calls.back(), "button on");
 }
 
 // Walks whose outcome shows in the window and the requests alone. In the
@@ -189,7 +201,7 @@ TEST_P(DockingWalkTest, HandlesTheTickedItemsInListOrder) {
   EXPECT_EQ(view.touches_after_close, 0);
 }
 
-const std::vector<std::string> kFrameEnd = {"box 目录克隆完成|提示", "button on", "timer 100"};
+const std::vector<std::string> kFrameEnd = {"box 目录克隆完成|提示", "keep texts", "timer 100", "button on"};
 
 std::vector<std::string> calls(std::vector<std::string> middle, bool finished = true) {
   std::vector<std::string> out = {"button off", "timer 0"};
@@ -203,7 +215,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         WalkCase{"an empty list asks for the catalog to be read first",
                  {},
-                 {"button off", "timer 0", "box 您还没刷新目录|提示", "button on", "timer 100"},
+                 {"button off", "timer 0", "box 您还没刷新目录|提示", "keep texts", "timer 100", "button on"},
                  {}},
         WalkCase{"a list with nothing ticked still ends with the box",
                  {{main_item("101", "A"), false}, {sub_item("201", "A1", "101"), false}},
@@ -368,19 +380,55 @@ INSTANTIATE_TEST_SUITE_P(
                                  kBatchSave}}),
     korvani::test::NamedAfterNote());
 
-TEST_F(DockingTest, ASecondRunOnTheSameStateLeavesWhileTheFirstGoesOn) {
+// A second run started while a first one is at `at_call`: with the first
+// one's window (view) or texts (state) it leaves at once, since both would
+// make every directory again; once the first has handed back its texts, just
+// before its button comes back, a new run goes on.
+struct OverlapCase {
+  const char* note;
+  const char* at_call;
+  bool same_view;
+  bool same_state;
+  int saves;  // of A, by both runs together
+};
+
+class DockingOverlapTest : public DockingTest, public ::testing::WithParamInterface<OverlapCase> {};
+
+TEST_P(DockingOverlapTest, OneRunAtATimePerWindowAndState) {
+  const OverlapCase& c = GetParam();
   add(main_item("101", "A"));
   RecordingView other;
   other.items = view.items;
-  view.on_box = [&] { clone_directories(other, state); };
+  ProgramState other_state;
+  other_state.backend_root = state.backend_root;
+  other_state.supplier_id = state.supplier_id;
+  RecordingView& second_view = c.same_view ? view : other;
+  ProgramState& second_state = c.same_state ? state : other_state;
+  bool started = false;
+  view.close_when = [&](const std::string& call) {
+    if (!started && call == c.at_call) {
+      started = true;
+      clone_directories(second_view, second_state);
+    }
+    return false;
+  };
   clone_directories(view, state);
-  EXPECT_THAT(other.calls, IsEmpty());
-  EXPECT_EQ(view.calls.back(), "timer 100");
 
-  // Once the first run is over, a new one runs as usual.
-  clone_directories(other, state);
-  EXPECT_EQ(other.calls.back(), "timer 100");
+  EXPECT_TRUE(started);
+  EXPECT_EQ(view.calls.back(), "button on");
+  const auto paths = request_paths();
+  EXPECT_EQ(std::count(paths.begin(), paths.end(), kSave), c.saves);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Overlaps, DockingOverlapTest,
+    ::testing::Values(
+        OverlapCase{"a run on the same state while the first box is up leaves", "box 目录克隆完成|提示", false, true, 1},
+        OverlapCase{"a run on the same window while the first box is up leaves", "box 目录克隆完成|提示", true, false,
+                    1},
+        OverlapCase{"a run on another window and state goes on beside it", "box 目录克隆完成|提示", false, false, 2},
+        OverlapCase{"a run started as the button comes back goes on", "button on", true, true, 2}),
+    korvani::test::NamedAfterNote());
 
 }  // namespace
 }  // namespace korvani

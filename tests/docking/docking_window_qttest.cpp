@@ -111,6 +111,28 @@ std::vector<SupplierDirectory> supplier_catalog(const std::string& file) {
   return out;
 }
 
+// Clicks the button from inside the call that enables it, before the window
+// thread does anything else: the quickest click a user could make.
+class ClickWhenEnabled : public QObject {
+ public:
+  explicit ClickWhenEnabled(QPushButton* button) : QObject(button), button_(button) {
+    button->installEventFilter(this);
+  }
+  bool clicked = false;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (!clicked && watched == button_ && event->type() == QEvent::EnabledChange && button_->isEnabled()) {
+      clicked = true;
+      button_->click();
+    }
+    return false;
+  }
+
+ private:
+  QPushButton* button_;
+};
+
 }  // namespace
 
 class DockingWindowTest : public QObject {
@@ -125,6 +147,10 @@ class DockingWindowTest : public QObject {
   void button_rule_data();
   void button_rule();
   void window_stays_usable_during_a_run_and_its_final_box();
+  void an_empty_list_asks_for_the_catalog_and_leaves_the_window_working();
+  void a_second_run_starts_with_the_key_of_the_first_data();
+  void a_second_run_starts_with_the_key_of_the_first();
+  void two_clicks_before_the_run_starts_make_one_run();
   void closing_mid_run_stops_the_requests();
   void closing_the_window_takes_the_final_box_with_it();
   void supplier_log_in_through_a_whole_goods_docking_run();
@@ -273,6 +299,97 @@ void DockingWindowTest::window_stays_usable_during_a_run_and_its_final_box() {
   box->button(QMessageBox::Ok)->click();
   QTRY_VERIFY_WITH_TIMEOUT(dock->isEnabled() && window->timer_interval() == 100, 2000);
   QTRY_COMPARE_WITH_TIMEOUT(CatalogWindow::running_docking_runs(), 0, 2000);
+}
+
+void DockingWindowTest::an_empty_list_asks_for_the_catalog_and_leaves_the_window_working() {
+  CatalogWindow* window = CatalogWindow::open(*state_);
+  auto* dock = window->findChild<QPushButton*>(q("批量对接"));
+  QCOMPARE(window->list_model()->count(), 0);
+  start(window, true, true);
+  QTRY_VERIFY_WITH_TIMEOUT(visible_box() != nullptr, 5000);
+  QMessageBox* box = visible_box();
+  QCOMPARE(box->text(), q("您还没刷新目录"));
+  QCOMPARE(box->windowTitle(), q("提示"));
+  QVERIFY(!dock->isEnabled());
+  QCOMPARE(window->timer_interval(), 0);
+  box->button(QMessageBox::Ok)->click();
+  QTRY_VERIFY_WITH_TIMEOUT(dock->isEnabled(), 2000);
+  QCOMPARE(window->timer_interval(), 100);
+  QVERIFY(backend_paths(*shop_).empty());
+
+  // Ticking a main directory ticks its sub-directories again.
+  window->findChild<QPushButton*>(q("按钮1"))->click();
+  CatalogListModel* model = window->list_model();
+  QCOMPARE(model->count(), 14);
+  window->list_box()->setCurrentIndex(model->index(10));
+  model->setData(model->index(10), Qt::Checked, Qt::CheckStateRole);
+  QTRY_VERIFY_WITH_TIMEOUT(model->ticked(11) && model->ticked(12), 1000);
+}
+
+void DockingWindowTest::a_second_run_starts_with_the_key_of_the_first_data() {
+  QTest::addColumn<bool>("at_once");
+  QTest::newRow("a click after the first box was closed") << false;
+  QTest::newRow("a click the moment the button comes back") << true;
+}
+
+void DockingWindowTest::a_second_run_starts_with_the_key_of_the_first() {
+  QFETCH(bool, at_once);
+  CatalogWindow* window = open_read_window();
+  auto* dock = window->findChild<QPushButton*>(q("批量对接"));
+  const std::size_t before = shop_->batch_saves().size();
+  start(window, true, true);
+  QTRY_VERIFY_WITH_TIMEOUT(visible_box() != nullptr, 10000);
+  const auto first = shop_->batch_saves();
+  QCOMPARE(first.size(), before + 2);
+  QVERIFY(first[before].key_ok);
+  const std::string key = first[before].sign;
+
+  // The second run's goods queries get no page: the only key it can have is
+  // the one the first run found.
+  shop_->add_fault({.path_suffix = "platform/platFormDirGoodsDataQuery.html", .fault = demo_shop::Fault::drop});
+  auto* quick = at_once ? new ClickWhenEnabled(dock) : nullptr;
+  visible_box()->button(QMessageBox::Ok)->click();
+  if (at_once) {
+    QTRY_VERIFY_WITH_TIMEOUT(quick->clicked, 2000);
+  } else {
+    QTRY_VERIFY_WITH_TIMEOUT(dock->isEnabled(), 2000);
+    QTRY_COMPARE_WITH_TIMEOUT(CatalogWindow::running_docking_runs(), 0, 2000);
+    QCOMPARE(state_->sign_str, key);
+    QTest::mouseClick(dock, Qt::LeftButton);
+  }
+  QTRY_VERIFY_WITH_TIMEOUT(shop_->batch_saves().size() == before + 4 && visible_box() != nullptr, 10000);
+  const auto saves = shop_->batch_saves();
+  for (std::size_t i = before + 2; i < before + 4; ++i) {
+    QCOMPARE(saves[i].sign, key);
+    QVERIFY(saves[i].key_ok);
+    QVERIFY(saves[i].good_ids.empty());
+  }
+  // The selection timer stays stopped for the whole second run.
+  QCOMPARE(window->timer_interval(), 0);
+  QVERIFY(!dock->isEnabled());
+  visible_box()->button(QMessageBox::Ok)->click();
+  QTRY_VERIFY_WITH_TIMEOUT(dock->isEnabled() && window->timer_interval() == 100, 2000);
+  QTRY_COMPARE_WITH_TIMEOUT(CatalogWindow::running_docking_runs(), 0, 2000);
+  QCOMPARE(state_->sign_str, key);
+}
+
+void DockingWindowTest::two_clicks_before_the_run_starts_make_one_run() {
+  CatalogWindow* window = open_read_window();
+  auto* dock = window->findChild<QPushButton*>(q("批量对接"));
+  window->findChild<QCheckBox*>(q("对接目录框"))->setChecked(true);
+  // Both clicks are handled before either worker can disable the button.
+  dock->click();
+  dock->click();
+  QTRY_VERIFY_WITH_TIMEOUT(visible_box() != nullptr, 10000);
+  QTRY_COMPARE_WITH_TIMEOUT(CatalogWindow::running_docking_runs(), 1, 2000);
+  const auto paths = backend_paths(*shop_);
+  QCOMPARE(std::count(paths.begin(), paths.end(), "/admin/directory/saveDirectory.html"), 3);
+  int boxes = 0;
+  for (QWidget* widget : QApplication::topLevelWidgets())
+    if (qobject_cast<QMessageBox*>(widget) && widget->isVisible()) ++boxes;
+  QCOMPARE(boxes, 1);
+  visible_box()->button(QMessageBox::Ok)->click();
+  QTRY_VERIFY_WITH_TIMEOUT(dock->isEnabled(), 2000);
 }
 
 void DockingWindowTest::closing_mid_run_stops_the_requests() {

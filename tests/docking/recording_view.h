@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/program_state.h"
 #include "docking/catalog_view.h"
 #include "text/text.h"
 
@@ -29,9 +30,11 @@ class RecordingView : public CatalogView {
   std::vector<Item> items;
 
   // Every call but the reads, as "button on", "timer 0", "log <utf-8 line>",
-  // "box <text>|<title>", "wait 1000".
+  // "box <text>|<title>", "keep texts", "wait 1000".
   std::vector<std::string> calls;
   std::vector<Text> log;  // the lines as appended, code page, "\r\n" included
+  // The texts the run handed back for the next one, at the time it did.
+  Text kept_sign_str, kept_good_ids, kept_good_dirs;
 
   // Asked before each call is recorded; answering true closes the window.
   std::function<bool(const std::string& call)> close_when;
@@ -63,6 +66,12 @@ class RecordingView : public CatalogView {
   void show_box(const Text& text, const Text& title) override {
     record("box " + ansi_to_utf8(text) + "|" + ansi_to_utf8(title));
     if (on_box) on_box();
+  }
+  void keep_docking_texts(const ProgramState& run_state) override {
+    kept_sign_str = run_state.sign_str;
+    kept_good_ids = run_state.good_ids;
+    kept_good_dirs = run_state.good_dirs;
+    record("keep texts");
   }
   void wait_ms(int ms) override { record("wait " + std::to_string(ms)); }
   bool closed() override {
