@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -254,6 +255,9 @@ Text restart_executable(const std::string& executable_path, const std::vector<st
   sigemptyset(&none);
   pthread_sigmask(SIG_SETMASK, &none, nullptr);
   close_on_exec_from(3);
+  // What the old program wrote but had not yet handed to the system would
+  // otherwise vanish with it.
+  std::fflush(nullptr);
 
   ::execve(executable_path.c_str(), argv.data(), envp.data());
   return message_of("新版本已经替换好，但不能启动（" + error_text(errno) + "）：" + executable_path);

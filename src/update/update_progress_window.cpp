@@ -1,8 +1,6 @@
 #include "update/update_progress_window.h"
 
 #include <QCloseEvent>
-#include <QFontInfo>
-#include <QFontMetrics>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPalette>
@@ -11,6 +9,7 @@
 
 #include "platform/qt_text_qt.h"
 #include "platform/ui_bridge_qt.h"
+#include "update/fitted_text_qt.h"
 #include "update/update_run.h"
 
 namespace korvani {
@@ -20,17 +19,6 @@ namespace {
 int countdown_step = 1000;
 std::optional<std::string> executable_override;
 UpdateProgressWindow::Restart restart_override;
-
-// The layout's labels are narrow (70 px for the speed): a long figure is
-// drawn smaller rather than cut off.
-void set_fitted_text(QLabel* label, const QString& text) {
-  QFont font = label->parentWidget()->font();
-  int pixels = QFontInfo(font).pixelSize();
-  font.setPixelSize(pixels);
-  while (pixels > 7 && QFontMetrics(font).horizontalAdvance(text) > label->width()) font.setPixelSize(--pixels);
-  label->setFont(font);
-  label->setText(text);
-}
 
 }  // namespace
 

@@ -7,6 +7,7 @@
 #include <QPushButton>
 
 #include "platform/qt_text_qt.h"
+#include "update/fitted_text_qt.h"
 #include "update/replace.h"
 #include "update/update_progress_window.h"
 #include "update/version_check.h"
@@ -68,7 +69,7 @@ UpdatePromptWindow::UpdatePromptWindow(ProgramState& state, QWidget* parent) : Q
   notes_->setPlainText(to_qstring(prompt.release_notes));
   state_.update_page_text = prompt.release_notes;
   state_.version_page_text = prompt.version;
-  version_label_->setText(to_qstring(version_label_text(prompt.version)));
+  set_fitted_text(version_label_, to_qstring(version_label_text(prompt.version)));
 }
 
 void UpdatePromptWindow::update_now() {

@@ -10,12 +10,17 @@ Text UpdateJob::restart_default(const std::string& path, const std::vector<std::
 
 UpdateEnd run_update(const UpdateJob& job, UpdateProgressView& view) {
   platform::Clock& clock = job.clock ? *job.clock : platform::system_clock();
-  const std::string temp = update_temp_path(job.executable_path);
   auto stopped = [&] { return job.stop && job.stop->stopped(); };
   auto give_up = [&](const Text& message) {
     if (!stopped()) view.show_box(message);
     return stopped() ? UpdateEnd::stopped : UpdateEnd::failed;
   };
+  // Without the program's own absolute path the download would land beside
+  // whatever the current directory is, and no rename could reach the program.
+  if (job.executable_path.empty() || job.executable_path.front() != '/') {
+    return give_up(utf8_to_ansi("不能打开本地的文件!"));
+  }
+  const std::string temp = update_temp_path(job.executable_path);
 
   const DownloadOutcome download = download_file(
       job.download_url, temp,

@@ -246,6 +246,49 @@ TEST_F(RunUpdateTest, AnUnsoundDownloadNeverTakesThePlace) {
   EXPECT_TRUE(restarts.empty());
 }
 
+TEST_F(RunUpdateTest, AGzipEncodedProgramIsDecodedBeforeItTakesThePlace) {
+  shop.set_download(small_program(), /*gzip=*/true);
+  EXPECT_EQ(run_update(job, view), UpdateEnd::restarted);
+  EXPECT_EQ(test::read_file(exe), small_program());
+  EXPECT_EQ(names_in(dir.path()), std::set<std::string>{"korvani-dock"});
+  EXPECT_EQ(restarts, std::vector<std::string>{exe.string()});
+}
+
+TEST_F(RunUpdateTest, AProgramThatCannotBeReplacedWhereItStandsIsRefused) {
+  struct Case {
+    const char* note;
+    std::function<std::string()> executable;
+    bool fetched;   // whether the download was asked for at all
+  };
+  const std::vector<Case> cases = {
+      {"no path of the program known", [] { return std::string(); }, false},
+      {"a path relative to the current directory", [] { return std::string("korvani-dock"); }, false},
+      // The kernel refuses new files there, to root as well.
+      {"a directory that cannot be written", [] { return std::string("/sys/korvani-dock"); }, true},
+      {"a directory standing where the new file goes",
+       [this] {
+         fs::create_directory(dir.path() / "update.exe.tmp");
+         return exe.string();
+       },
+       true},
+  };
+  shop.set_download(small_program());
+  const fs::path cwd = fs::current_path();
+  const std::set<std::string> cwd_before = names_in(cwd);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.note);
+    view.events.clear();
+    shop.clear_requests();
+    job.executable_path = c.executable();
+    EXPECT_EQ(run_update(job, view), UpdateEnd::failed);
+    EXPECT_EQ(view.without_progress(), std::vector<std::string>{"box 不能打开本地的文件!"});
+    EXPECT_EQ(shop.requests().empty(), !c.fetched);
+    EXPECT_EQ(test::read_file(exe), "old program");
+    EXPECT_EQ(names_in(cwd), cwd_before);
+  }
+  EXPECT_TRUE(restarts.empty());
+}
+
 TEST_F(RunUpdateTest, StoppingDuringTheCountdownLeavesTheOldProgram) {
   shop.set_download(small_program());
   StopSignal stop;

@@ -159,6 +159,8 @@ class UpdateProgressWindowTest : public QObject {
     QTest::newRow("a body that is no program is refused")
         << QStringLiteral("text") << QStringLiteral("不是本系统可运行的程序");
     QTest::newRow("a body cut short") << QStringLiteral("stall") << QStringLiteral("读文件出错!");
+    QTest::newRow("the program's directory cannot be written")
+        << QStringLiteral("unwritable") << QStringLiteral("不能打开本地的文件!");
   }
 
   void a_failed_download_is_told_and_ends_the_window() {
@@ -174,6 +176,9 @@ class UpdateProgressWindowTest : public QObject {
       shop_.set_download("<html>moved</html>");
     } else if (arrange == QStringLiteral("stall")) {
       shop_.add_fault({"korvani-dock", demo_shop::Fault::stall, 0, 100});
+    } else if (arrange == QStringLiteral("unwritable")) {
+      // The kernel refuses new files there, to root as well.
+      UpdateProgressWindow::set_executable_path("/sys/korvani-dock");
     }
     QPointer<UpdateProgressWindow> window = new UpdateProgressWindow(state_);
     window->show();
@@ -234,9 +239,10 @@ class UpdateProgressWindowTest : public QObject {
 
   void quitting_during_the_transfer_cancels_it() {
     shop_.set_download(program_ + std::string(2'000'000, 'x'));
-    // Half the body, then silence for a moment: the cancel takes hold as the
-    // transfer ends, no thread is killed.
-    shop_.add_fault({"korvani-dock", demo_shop::Fault::stall, 0, 1000});
+    // Half the body, then a minute of silence: the cancel takes hold while
+    // no byte arrives, so the user does not wait out the server; no thread
+    // is killed.
+    shop_.add_fault({"korvani-dock", demo_shop::Fault::stall, 0, 60000});
     QPointer<UpdateProgressWindow> window = new UpdateProgressWindow(state_);
     window->show();
     auto* bar = window->findChild<QProgressBar*>(QStringLiteral("进度条1"));

@@ -139,6 +139,16 @@ class UpdatePromptWindowTest : public QObject {
     delete prompt.data();
   }
 
+  void a_long_version_is_drawn_smaller_not_cut_off() {
+    shop_.set_version_page("<div>【1.14.2-beta】 |http://h.example/k|</DIV>");
+    QPointer<UpdatePromptWindow> prompt = new UpdatePromptWindow(*state_);
+    auto* label = prompt->findChild<QLabel*>(QStringLiteral("标签1"));
+    QCOMPARE(label->text(), QStringLiteral("当前版本：1.14.2-beta"));
+    QCOMPARE(label->geometry(), QRect(8, 192, 92, 24));
+    QVERIFY(QFontMetrics(label->font()).horizontalAdvance(label->text()) <= label->width());
+    delete prompt.data();
+  }
+
   void the_check_lets_the_main_window_go_on_data() {
     QTest::addColumn<QString>("page");
     QTest::addColumn<int>("requests");
