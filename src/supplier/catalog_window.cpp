@@ -2,6 +2,9 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QFont>
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -81,6 +84,24 @@ std::shared_ptr<ProgramState> worker_state(const ProgramState& state) {
   copy->update_download_url = state.update_download_url;
   copy->files_dir = state.files_dir;
   return copy;
+}
+
+// The supplier line is as wide as the layout makes it (352 px), and a
+// platform ID of 32 characters after a host with a port does not fit it in
+// the window's font: the text is drawn smaller rather than cut off, and what
+// still cannot fit at the smallest readable size is elided in the middle,
+// with the whole line in the tool tip.
+void set_fitted_text(QLabel* label, const QString& text) {
+  constexpr int smallest_pixels = 8;
+  QFont font = label->parentWidget() ? label->parentWidget()->font() : label->font();
+  int pixels = QFontInfo(font).pixelSize();
+  font.setPixelSize(pixels);
+  while (pixels > smallest_pixels && QFontMetrics(font).horizontalAdvance(text) > label->width()) {
+    font.setPixelSize(--pixels);
+  }
+  label->setFont(font);
+  label->setText(QFontMetrics(font).elidedText(text, Qt::ElideMiddle, label->width()));
+  label->setToolTip(text);
 }
 
 Text catalog_request_body() { return "validate_post_send=" + date_stamp(local_time_now()) + "&topValue="; }
@@ -179,8 +200,8 @@ void CatalogWindow::run_creation_steps() {
   // typed without "index.html" leaves no base.
   state_.backend_root = text_left_of(state_.backend_root, "index.html");
 
-  supplier_label_->setText(to_qstring("http://" + state_.supplier_host + utf8_to_ansi("卡盟对接ID：") +
-                                      state_.supplier_id));
+  set_fitted_text(supplier_label_, to_qstring("http://" + state_.supplier_host + utf8_to_ansi("卡盟对接ID：") +
+                                              state_.supplier_id));
 
   const WebAnswer answer =
       web_request_answer("http://" + state_.supplier_host + "/front/inter/dirList.htm", 1, catalog_request_body());

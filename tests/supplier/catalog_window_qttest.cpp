@@ -32,6 +32,7 @@
 #include "supplier/catalog_list_model_qt.h"
 #include "supplier/catalog_view_qt.h"
 #include "supplier/catalog_window.h"
+#include "supplier/demo_catalog.h"
 #include "support/test_support.h"
 #include "web/web_request.h"
 
@@ -48,34 +49,6 @@ bool log_in(const demo_shop::DemoShop& shop) {
   const Bytes supplier = web_request("http://" + shop.supplier_host() + "/frontLogin.htm", 1,
                                      "loginTimes=1&userName=demo&password=demo123");
   return !backend.empty() && !supplier.empty();
-}
-
-// The items the demo supplier's catalog file promises, in page order.
-std::vector<Text> expected_items(const std::string& catalog_file) {
-  std::vector<Text> items;
-  std::ifstream in(std::filesystem::path(qgetenv("KORVANI_DEMO_SHOP_DATA").toStdString()) / catalog_file);
-  std::string line;
-  Text parent;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.empty() || line[0] == '#') continue;
-    std::vector<std::string> fields;
-    std::size_t from = 0;
-    for (std::size_t bar; (bar = line.find('|', from)) != std::string::npos; from = bar + 1) {
-      fields.push_back(line.substr(from, bar - from));
-    }
-    fields.push_back(line.substr(from));
-    if (fields.size() < 3) continue;
-    // The page carries names HTML-escaped and sometimes percent-coded.
-    const Text name = html_unescape(percent_decode(fields[2]));
-    if (fields[0] == "main") {
-      parent = fields[1];
-      items.push_back(main_item_text(fields[1], name));
-    } else {
-      items.push_back(sub_item_text(fields[1], name, parent));
-    }
-  }
-  return items;
 }
 
 std::vector<Text> list_items(CatalogWindow* window) {
@@ -111,6 +84,8 @@ class CatalogWindowTest : public QObject {
   void creation_cuts_the_base_and_fetches_the_catalog();
   void base_without_index_page_is_empty();
   void unreachable_supplier_is_logged();
+  void supplier_line_fits_its_label_data();
+  void supplier_line_fits_its_label();
   void reading_fills_the_list_in_page_order();
   void second_press_rebuilds_the_same_items_unticked();
   void unwritable_files_directory_still_fills_the_list();
@@ -302,6 +277,40 @@ void CatalogWindowTest::unreachable_supplier_is_logged() {
   QCOMPARE(window->timer_interval(), 100);
 }
 
+void CatalogWindowTest::supplier_line_fits_its_label_data() {
+  QTest::addColumn<QString>("host");
+  QTest::addColumn<QString>("id");
+  QTest::addColumn<bool>("whole");
+  // Hosts that refuse at once: only the line matters here.
+  const QString host = QString::fromStdString(shop_->unreachable_host());
+  QTest::newRow("a host with a port and a 32-character ID are shown whole")
+      << host << q("ff8080815a3b1c7d015a3b2e9f410017") << true;
+  QTest::newRow("a line no font size fits is cut in the middle, whole in the tool tip")
+      << host << QString(200, QLatin1Char('f')) << false;
+}
+
+void CatalogWindowTest::supplier_line_fits_its_label() {
+  QFETCH(QString, host);
+  QFETCH(QString, id);
+  QFETCH(bool, whole);
+  state_->supplier_host = to_text(host);
+  state_->supplier_id = to_text(id);
+  CatalogWindow* window = open_window();
+  auto* label = window->findChild<QLabel*>(q("透明标签4"));
+  const QString line = q("http://") + host + q("卡盟对接ID：") + id;
+  QCOMPARE(label->geometry(), QRect(16, 472, 352, 24));
+  QVERIFY2(QFontMetrics(label->font()).horizontalAdvance(label->text()) <= label->width(), qPrintable(label->text()));
+  QVERIFY(QFontInfo(label->font()).pixelSize() >= 8);
+  QCOMPARE(label->toolTip(), line);
+  if (whole) {
+    QCOMPARE(label->text(), line);
+  } else {
+    QVERIFY(label->text().startsWith(q("http://") + host));
+    QVERIFY(label->text().endsWith(q("fff")));
+    QVERIFY(label->text().size() < line.size());
+  }
+}
+
 // ------------------------------------------------------------------ reading
 
 void CatalogWindowTest::reading_fills_the_list_in_page_order() {
@@ -309,7 +318,7 @@ void CatalogWindowTest::reading_fills_the_list_in_page_order() {
   const Text page = state_->catalog_text;
   window->findChild<QPushButton*>(q("按钮1"))->click();
 
-  const std::vector<Text> expected = expected_items("catalog-default.txt");
+  const std::vector<Text> expected = test::demo_catalog_items("catalog-default.txt");
   QVERIFY(expected.size() > 10);
   QCOMPARE(list_items(window), expected);
   // "话费&amp;流量" on the page is "话费&流量" in the list.
@@ -346,7 +355,7 @@ void CatalogWindowTest::unwritable_files_directory_still_fills_the_list() {
   state_->files_dir = (dir_->path() / "plain" / "sub").string();
   CatalogWindow* window = open_window();
   window->findChild<QPushButton*>(q("按钮1"))->click();
-  QCOMPARE(list_items(window), expected_items("catalog-default.txt"));
+  QCOMPARE(list_items(window), test::demo_catalog_items("catalog-default.txt"));
   const QString log = window->findChild<QPlainTextEdit*>(q("编辑框1"))->toPlainText();
   QVERIFY2(log.contains(q("无法写入文件：") + QString::fromStdString(state_->files_dir) + q("/卡盟对接缓存.txt")),
            qPrintable(log));
