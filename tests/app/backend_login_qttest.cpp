@@ -121,6 +121,21 @@ class BackendLoginTest : public QObject {
         saw_session = saw_session || r.header_text.find("KSESSIONID=") != std::string::npos;
     }
     QVERIFY(saw_session);
+
+    // The supplier window is the last one: closing it ends the program.
+    QPointer<SupplierLoginWindow> last = next.front();
+    bool closed = false;
+    QTimer::singleShot(0, last, [&] {
+      closed = true;
+      last->close();
+    });
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    connect(&watchdog, &QTimer::timeout, qApp, [] { QCoreApplication::exit(99); });
+    watchdog.start(20000);
+    QCOMPARE(QCoreApplication::exec(), 0);
+    QVERIFY(closed);
+    QTRY_VERIFY(last.isNull());
   }
 
   void the_poll_goes_on_while_the_back_end_answers_logged_out_data() {
@@ -151,15 +166,16 @@ class BackendLoginTest : public QObject {
     // Clicked again after the first fetch, when the address has become
     // main.html; the user logs in only after that.
     bool clicked_again = false;
-    bool submitted = false;
+    auto submitted = std::make_shared<bool>(false);
     Ticker user([&] {
       if (!clicked_again && main_page_fetches() >= 1 && button_) {
         clicked_again = true;
         button_->click();  // returns at once when ignored
-      } else if (clicked_again && !submitted && main_page_fetches() >= 2 && view_ &&
+      } else if (clicked_again && !*submitted && main_page_fetches() >= 2 && view_ &&
                  view_->url().path().endsWith(QStringLiteral("index.html"))) {
-        submitted = true;
-        submit_login_form(view_);
+        // Tried again on a later tick while the page is still loading.
+        *submitted = true;
+        submit_login_form(view_, [submitted](bool found) { *submitted = found; });
       }
     });
     end_the_poll_after(30000);
@@ -234,27 +250,37 @@ class BackendLoginTest : public QObject {
   }
 
   // Acts as the user does: once the log-in page is in the browser, fill in
-  // the demo account and submit.
+  // the demo account and submit. A page without the form (an error page
+  // that happened to finish loading first) does not count as the log-in.
   void log_in_in_browser_when_the_form_is_there() {
     auto submitted = std::make_shared<bool>(false);
     connect(view_, &QWebEngineView::loadFinished, view_, [view = view_, submitted](bool ok) {
       if (!ok || *submitted || !view->url().path().endsWith(QStringLiteral("index.html"))) return;
       *submitted = true;
-      submit_login_form(view);
+      submit_login_form(view, [submitted](bool found) { *submitted = found; });
     });
   }
 
-  static void submit_login_form(QWebEngineView* view) {
-    view->page()->runJavaScript(QStringLiteral(
-        "document.querySelector('input[name=username]').value = 'admin';"
-        "document.querySelector('input[name=password]').value = 'demo123';"
-        "document.getElementById('loginForm').submit();"));
+  static void submit_login_form(QWebEngineView* view, std::function<void(bool)> done = {}) {
+    view->page()->runJavaScript(
+        QStringLiteral("(function () {"
+                       "  const form = document.getElementById('loginForm');"
+                       "  if (!form) return false;"
+                       "  form.querySelector('input[name=username]').value = 'admin';"
+                       "  form.querySelector('input[name=password]').value = 'demo123';"
+                       "  form.submit();"
+                       "  return true;"
+                       "})()"),
+        [done](const QVariant& result) {
+          if (done) done(result.toBool());
+        });
   }
 
   // A bound on a poll that would never end: closing the window leaves it.
   void end_the_poll_after(int ms) {
-    QTimer::singleShot(ms, window_, [w = window_] {
-      qWarning("the poll did not end in time");
+    QTimer::singleShot(ms, window_, [this, w = window_] {
+      qWarning("the poll did not end in time: the browser shows %s after %d fetches of main.html",
+               view_ ? qPrintable(view_->url().toString()) : "nothing", main_page_fetches());
       if (w) w->close();
     });
   }

@@ -122,15 +122,21 @@ class MainLineTest : public QObject {
               if (c.name() == "KSESSIONID" && !c.value().isEmpty()) browser_session = c.value();
             });
     // The user fills in the back end's own log-in form once it shows.
-    bool submitted = false;
-    connect(browser, &QWebEngineView::loadFinished, browser, [&](bool ok) {
-      if (!ok || submitted || !browser->url().path().endsWith(q("index.html"))) return;
-      submitted = true;
-      browser->page()->runJavaScript(
-          q("document.querySelector('input[name=username]').value = '%1';"
-            "document.querySelector('input[name=password]').value = '%2';"
-            "document.getElementById('loginForm').submit();")
-              .arg(q(demo_shop::DemoShop::backend_user), q(demo_shop::DemoShop::backend_password)));
+    auto submitted = std::make_shared<bool>(false);
+    connect(browser, &QWebEngineView::loadFinished, browser, [view = browser.data(), submitted](bool ok) {
+      if (!ok || *submitted || !view->url().path().endsWith(q("index.html"))) return;
+      *submitted = true;
+      view->page()->runJavaScript(
+          q("(function () {"
+            "  const form = document.getElementById('loginForm');"
+            "  if (!form) return false;"
+            "  form.querySelector('input[name=username]').value = '%1';"
+            "  form.querySelector('input[name=password]').value = '%2';"
+            "  form.submit();"
+            "  return true;"
+            "})()")
+              .arg(q(demo_shop::DemoShop::backend_user), q(demo_shop::DemoShop::backend_password)),
+          [submitted](const QVariant& found) { *submitted = found.toBool(); });
     });
     // A poll that never ends is left by closing the window; the test then fails below.
     QTimer::singleShot(30000, main, [main] {
@@ -140,7 +146,7 @@ class MainLineTest : public QObject {
 
     QTest::mouseClick(login_button, Qt::LeftButton);  // returns once the poll has ended
 
-    QVERIFY(submitted);
+    QVERIFY(*submitted);
     QVERIFY(!browser_session.isEmpty());
     QTRY_VERIFY(main.isNull());
     QCOMPARE(state.backend_root, shop_.backend_entry_url());
