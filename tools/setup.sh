@@ -24,6 +24,9 @@ fi
 
 build_dir=${KORVANI_BUILD_DIR:-build}
 if [ ! -f "$build_dir/CMakeCache.txt" ]; then
+  # The only word of a quiet build, so that the first one, which takes
+  # minutes, does not look hung.
+  echo "building in $build_dir/ (the first build takes several minutes) ..."
   cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
 fi
 
