@@ -524,8 +524,8 @@ void CatalogWindowTest::window_stays_usable_during_a_run() {
   auto* dock = window->findChild<QPushButton*>(q("批量对接"));
   window->findChild<QCheckBox*>(q("对接目录框"))->setChecked(true);
   dock->click();
-  QTRY_VERIFY_WITH_TIMEOUT(!dock->isEnabled(), 2000);
-  QCOMPARE(window->timer_interval(), 0);
+  // The run disables the button and stops the timer in two calls of its own.
+  QTRY_VERIFY_WITH_TIMEOUT(!dock->isEnabled() && window->timer_interval() == 0, 2000);
 
   // Reading and ticking go on while the worker waits.
   window->findChild<QPushButton*>(q("按钮1"))->click();
