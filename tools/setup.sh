@@ -8,7 +8,7 @@ packages=(build-essential cmake pkg-config ninja-build
   qt6-base-dev qt6-webengine-dev libqt6webenginecore6-bin qt6-translations-l10n
   libcurl4-openssl-dev libpcre2-dev zlib1g-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth fonts-noto-cjk)
+  xvfb xauth fonts-noto-cjk fonts-noto-color-emoji)
 
 missing=()
 for p in "${packages[@]}"; do
