@@ -2,8 +2,11 @@
 // The variables the windows and workers share for the whole run. One object,
 // owned by the application and passed to whoever needs it. Texts are in the
 // program's code page and start out empty.
+//
+// Two of the shared values live elsewhere: there is no skin library (the
+// windows keep the toolkit's own look), and the update download's thread
+// belongs to the progress window, which joins it before it goes.
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "text/regex_object.h"
