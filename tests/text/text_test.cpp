@@ -177,6 +177,7 @@ const Conversion kPercentDecode[] = {
     {"100%25", "100%25", "percent sign at the end"},
     {"%254", "%254", "one digit at the end"},
     {"%25G1x", "%25G1x", "not a hexadecimal digit"},
+    {"%254G%E4%B8%AD", "%254G%D6%D0", "only the first of the two bytes is a digit"},
     {"%25%2541", "%25A", "a lone percent sign before an encoded byte"},
     {"%252541", "%2541", "decoded once"},
     {"%25E4%25B8", "?", "a cut-off character becomes one ?"},
