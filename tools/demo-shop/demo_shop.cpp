@@ -780,10 +780,10 @@ HttpAnswer DemoShop::Impl::serve_download(const HttpRequestIn& request) {
   std::size_t to = bytes.size();  // one past the last
   bool ranged = false;
   if (starts_with(range, "bytes=")) {
-    std::string spec = range.substr(6);
-    std::size_t dash = spec.find('-');
-    std::string first = spec.substr(0, dash);
-    std::string last = dash == std::string::npos ? "" : spec.substr(dash + 1);
+    std::string byte_range = range.substr(6);
+    std::size_t dash = byte_range.find('-');
+    std::string first = byte_range.substr(0, dash);
+    std::string last = dash == std::string::npos ? "" : byte_range.substr(dash + 1);
     auto digits = [](const std::string& s) {
       return !s.empty() && s.size() < 19 && s.find_first_not_of("0123456789") == std::string::npos;
     };
