@@ -21,10 +21,12 @@
 #include "platform/http.h"
 #include "platform/qt_text_qt.h"
 #include "supplier/supplier_login_window.h"
+#include "support/qt_test_support.h"
 
 using korvani::MainWindow;
 using korvani::ProgramState;
 using korvani::SupplierLoginWindow;
+using korvani::test::top_level_windows;
 using Style = demo_shop::LoggedOutStyle;
 Q_DECLARE_METATYPE(demo_shop::LoggedOutStyle)
 
@@ -83,7 +85,7 @@ class BackendLoginTest : public QObject {
       if (qobject_cast<MainWindow*>(w) || qobject_cast<SupplierLoginWindow*>(w)) w->close();
     }
     QTRY_VERIFY(window_.isNull());
-    QTRY_VERIFY(supplier_windows().isEmpty());
+    QTRY_VERIFY(top_level_windows<SupplierLoginWindow>().isEmpty());
   }
 
   void logging_in_inside_the_browser_ends_the_poll() {
@@ -103,7 +105,7 @@ class BackendLoginTest : public QObject {
     QVERIFY(fetches_before_session >= 0);
     QCOMPARE(main_page_fetches(), fetches_before_session + 1);  // the first poll after the log-in ends it
     QTRY_VERIFY(window_.isNull());
-    const QList<SupplierLoginWindow*> next = supplier_windows();
+    const QList<SupplierLoginWindow*> next = top_level_windows<SupplierLoginWindow>();
     QCOMPARE(next.size(), 1);
     QVERIFY(next.front()->isVisible());
     for (QWidget* w : QApplication::topLevelWidgets()) {
@@ -124,17 +126,9 @@ class BackendLoginTest : public QObject {
 
     // The supplier window is the last one: closing it ends the program.
     QPointer<SupplierLoginWindow> last = next.front();
-    bool closed = false;
-    QTimer::singleShot(0, last, [&] {
-      closed = true;
-      last->close();
-    });
-    QTimer watchdog;
-    watchdog.setSingleShot(true);
-    connect(&watchdog, &QTimer::timeout, qApp, [] { QCoreApplication::exit(99); });
-    watchdog.start(20000);
-    QCOMPARE(QCoreApplication::exec(), 0);
-    QVERIFY(closed);
+    const korvani::test::LoopEnd end = korvani::test::close_in_event_loop(last);
+    QCOMPARE(end.exit_code, 0);
+    QVERIFY(end.closed);
     QTRY_VERIFY(last.isNull());
   }
 
@@ -158,7 +152,7 @@ class BackendLoginTest : public QObject {
     QTest::mouseClick(button_, Qt::LeftButton);
 
     QVERIFY(fetches >= 3);
-    QVERIFY(supplier_windows().isEmpty());
+    QVERIFY(top_level_windows<SupplierLoginWindow>().isEmpty());
     QTRY_VERIFY(window_.isNull());
   }
 
@@ -184,7 +178,7 @@ class BackendLoginTest : public QObject {
 
     QVERIFY(clicked_again);
     QTRY_VERIFY(window_.isNull());
-    QCOMPARE(supplier_windows().size(), 1);
+    QCOMPARE(top_level_windows<SupplierLoginWindow>().size(), 1);
     // A second poll would have pointed the browser at main.html (the address
     // had been turned into it), away from the log-in page. The browser asks
     // for main.html once on its own: the shop's answer to the log-in form
@@ -211,7 +205,7 @@ class BackendLoginTest : public QObject {
 
     QVERIFY(ticks >= 10);
     QTRY_VERIFY(window_.isNull());
-    QCOMPARE(supplier_windows().size(), 1);
+    QCOMPARE(top_level_windows<SupplierLoginWindow>().size(), 1);
     QCOMPARE(state_->backend_root, shop_.backend_entry_url());
   }
 
@@ -228,7 +222,7 @@ class BackendLoginTest : public QObject {
     QCOMPARE(QCoreApplication::exec(), 0);
 
     QTRY_VERIFY(window_.isNull());
-    QVERIFY(supplier_windows().isEmpty());
+    QVERIFY(top_level_windows<SupplierLoginWindow>().isEmpty());
     // The loop has been left: no fetch follows.
     const int fetches = main_page_fetches();
     QTest::qWait(poll_ms * 3);
@@ -240,13 +234,6 @@ class BackendLoginTest : public QObject {
     int n = 0;
     for (const auto& r : shop_.requests()) n += (r.path == "/admin/main.html" && from_web_request(r)) ? 1 : 0;
     return n;
-  }
-
-  static QList<SupplierLoginWindow*> supplier_windows() {
-    QList<SupplierLoginWindow*> found;
-    for (QWidget* w : QApplication::topLevelWidgets())
-      if (auto* s = qobject_cast<SupplierLoginWindow*>(w)) found.append(s);
-    return found;
   }
 
   // Acts as the user does: once the log-in page is in the browser, fill in

@@ -16,6 +16,7 @@
 #include "app/main_window.h"
 #include "app/program_state.h"
 #include "demo_shop.h"
+#include "support/qt_test_support.h"
 #include "update/update_prompt_window.h"
 #include "update/version_check.h"
 
@@ -164,12 +165,7 @@ class MainWindowTest : public QObject {
     QPointer<MainWindow> window = new MainWindow(state);
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window));
-    QTimer::singleShot(0, window, [window] { window->close(); });
-    QTimer watchdog;
-    watchdog.setSingleShot(true);
-    connect(&watchdog, &QTimer::timeout, qApp, [] { QCoreApplication::exit(99); });
-    watchdog.start(20000);
-    QCOMPARE(QCoreApplication::exec(), 0);
+    QCOMPARE(korvani::test::close_in_event_loop(window).exit_code, 0);
     QTRY_VERIFY(window.isNull());
   }
 

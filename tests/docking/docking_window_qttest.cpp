@@ -25,39 +25,18 @@
 #include "supplier/catalog_view_qt.h"
 #include "supplier/catalog_window.h"
 #include "supplier/supplier_login_window.h"
+#include "support/qt_test_support.h"
 #include "support/test_support.h"
-#include "web/web_request.h"
 
 using namespace korvani;
+using test::log_in_backend;
+using test::log_in_supplier;
+using test::top_level;
+using test::visible_box;
 
 namespace {
 
 QString q(const char* utf8) { return QString::fromUtf8(utf8); }
-
-bool log_in_backend(const demo_shop::DemoShop& shop) {
-  return !web_request(shop.backend_root() + "login.html", 1, "username=admin&password=demo123").empty();
-}
-
-bool log_in_supplier(const demo_shop::DemoShop& shop) {
-  return !web_request("http://" + shop.supplier_host() + "/frontLogin.htm", 1,
-                      "loginTimes=1&userName=demo&password=demo123")
-              .empty();
-}
-
-QMessageBox* visible_box() {
-  for (QWidget* widget : QApplication::topLevelWidgets()) {
-    auto* box = qobject_cast<QMessageBox*>(widget);
-    if (box && box->isVisible()) return box;
-  }
-  return nullptr;
-}
-
-template <typename T>
-T* top_level() {
-  for (QWidget* widget : QApplication::topLevelWidgets())
-    if (auto* window = qobject_cast<T*>(widget)) return window;
-  return nullptr;
-}
 
 std::vector<std::string> backend_paths(const demo_shop::DemoShop& shop) {
   std::vector<std::string> paths;

@@ -33,36 +33,20 @@
 #include "supplier/catalog_view_qt.h"
 #include "supplier/catalog_window.h"
 #include "supplier/demo_catalog.h"
+#include "support/qt_test_support.h"
 #include "support/test_support.h"
-#include "web/web_request.h"
 
 using namespace korvani;
+using test::visible_box;
 
 namespace {
 
 QString q(const char* utf8) { return QString::fromUtf8(utf8); }
 
-// Logs the back end and the supplier in through the shared jar, as the
-// embedded browser and the supplier log-in window would have.
-bool log_in(const demo_shop::DemoShop& shop) {
-  const Bytes backend = web_request(shop.backend_root() + "login.html", 1, "username=admin&password=demo123");
-  const Bytes supplier = web_request("http://" + shop.supplier_host() + "/frontLogin.htm", 1,
-                                     "loginTimes=1&userName=demo&password=demo123");
-  return !backend.empty() && !supplier.empty();
-}
-
 std::vector<Text> list_items(CatalogWindow* window) {
   std::vector<Text> items;
   for (int i = 0; i < window->list_model()->count(); ++i) items.push_back(window->list_model()->text(i));
   return items;
-}
-
-QMessageBox* visible_box() {
-  for (QWidget* widget : QApplication::topLevelWidgets()) {
-    auto* box = qobject_cast<QMessageBox*>(widget);
-    if (box && box->isVisible()) return box;
-  }
-  return nullptr;
 }
 
 std::string file_text(const std::filesystem::path& path) { return test::read_file(path); }
@@ -113,7 +97,8 @@ void CatalogWindowTest::initTestCase() {
   QApplication::setQuitOnLastWindowClosed(false);
   shop_ = std::make_unique<demo_shop::DemoShop>();
   QVERIFY(shop_->start());
-  QVERIFY(log_in(*shop_));
+  QVERIFY(test::log_in_backend(*shop_));
+  QVERIFY(test::log_in_supplier(*shop_));
 }
 
 void CatalogWindowTest::init() {
@@ -613,7 +598,8 @@ void CatalogWindowTest::hundred_thousand_directories_fill_the_list() {
   options.generated_directories = 100000;
   demo_shop::DemoShop big(options);
   QVERIFY(big.start());
-  QVERIFY(log_in(big));
+  QVERIFY(test::log_in_backend(big));
+  QVERIFY(test::log_in_supplier(big));
   state_->backend_root = big.backend_entry_url();
   state_->supplier_host = big.supplier_host();
   CatalogWindow* window = open_window();

@@ -30,6 +30,7 @@
 #include "supplier/catalog_window.h"
 #include "supplier/demo_catalog.h"
 #include "supplier/supplier_login_window.h"
+#include "support/qt_test_support.h"
 #include "support/test_support.h"
 #include "update/version_check.h"
 #include "web/web_request.h"
@@ -50,31 +51,6 @@ QList<QWidget*> open_windows() {
   for (QWidget* w : QApplication::topLevelWidgets())
     if (w->isVisible() && !qobject_cast<QMessageBox*>(w)) found.append(w);
   return found;
-}
-
-// Presses OK on the next message box and tells what it said. Gives up after
-// a few seconds, so that a box that never comes leaves no timer behind.
-std::shared_ptr<QString> answer_next_box() {
-  auto said = std::make_shared<QString>();
-  auto* timer = new QTimer(qApp);
-  auto ticks = std::make_shared<int>(0);
-  QObject::connect(timer, &QTimer::timeout, timer, [timer, said, ticks] {
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-      auto* box = qobject_cast<QMessageBox*>(w);
-      if (!box || !box->isVisible()) continue;
-      *said = box->text();
-      timer->stop();
-      timer->deleteLater();
-      box->button(QMessageBox::Ok)->click();
-      return;
-    }
-    if (++*ticks > 1000) {
-      timer->stop();
-      timer->deleteLater();
-    }
-  });
-  timer->start(5);
-  return said;
 }
 
 void type_into(QLineEdit* edit, const QString& text) {
@@ -180,17 +156,17 @@ class MainLineTest : public QObject {
     type_into(account, q(demo_shop::DemoShop::supplier_user));
 
     type_into(password, q("not-the-password"));
-    auto said = answer_next_box();
+    auto said = test::answer_next_box();
     QTest::mouseClick(press, Qt::LeftButton);
-    QCOMPARE(*said, q("用户名或密码错误!"));
+    QCOMPARE(said->text, q("用户名或密码错误!"));
     QVERIFY(login);
     QCOMPARE(open_windows(), QList<QWidget*>{login.data()});
 
     type_into(password, q(demo_shop::DemoShop::supplier_password));
-    said = answer_next_box();
+    said = test::answer_next_box();
     QTest::mouseClick(press, Qt::LeftButton);
     QTRY_VERIFY(login.isNull());
-    QVERIFY2(said->isEmpty(), qPrintable(*said));
+    QVERIFY2(said->text.isEmpty(), qPrintable(said->text));
     QCOMPARE(state.supplier_host, shop_.supplier_host());
     QCOMPARE(state.supplier_id, shop_.platform_id());
 
@@ -218,17 +194,9 @@ class MainLineTest : public QObject {
     QVERIFY(std::filesystem::exists(files.path() / "返回.txt"));
 
     // ---- closing the last window ends the program.
-    bool closed = false;
-    QTimer::singleShot(0, catalog, [&] {
-      closed = true;
-      catalog->close();
-    });
-    QTimer watchdog;
-    watchdog.setSingleShot(true);
-    connect(&watchdog, &QTimer::timeout, qApp, [] { QCoreApplication::exit(99); });
-    watchdog.start(20000);
-    QCOMPARE(QCoreApplication::exec(), 0);
-    QVERIFY(closed);
+    const test::LoopEnd end = test::close_in_event_loop(catalog);
+    QCOMPARE(end.exit_code, 0);
+    QVERIFY(end.closed);
     QTRY_VERIFY(catalog.isNull());
   }
 

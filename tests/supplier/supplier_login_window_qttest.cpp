@@ -17,58 +17,12 @@
 #include "platform/qt_text_qt.h"
 #include "supplier/catalog_window.h"
 #include "supplier/supplier_login_window.h"
-#include "web/web_request.h"
+#include "support/qt_test_support.h"
 
 using namespace korvani;
 
-namespace {
-
-// What a message box said before the test closed it.
-struct SeenBox {
-  bool seen = false;
-  QString text;
-  QString title;
-  QMessageBox::Icon icon = QMessageBox::NoIcon;
-};
-
-// Watches for the next message box, notes it and presses its OK button. The
-// watch gives up after a few seconds so that a box that never comes cannot
-// leave a timer running.
-void answer_next_box(std::shared_ptr<SeenBox> seen) {
-  auto* timer = new QTimer(qApp);
-  timer->setObjectName(QStringLiteral("box-answerer"));
-  auto ticks = std::make_shared<int>(0);
-  QObject::connect(timer, &QTimer::timeout, timer, [timer, seen, ticks] {
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-      auto* box = qobject_cast<QMessageBox*>(widget);
-      if (!box || !box->isVisible()) continue;
-      seen->seen = true;
-      seen->text = box->text();
-      seen->title = box->windowTitle();
-      seen->icon = box->icon();
-      timer->deleteLater();
-      timer->stop();
-      box->button(QMessageBox::Ok)->click();
-      return;
-    }
-    if (++*ticks > 1000) {
-      timer->stop();
-      timer->deleteLater();
-    }
-  });
-  timer->start(5);
-}
-
-template <typename T>
-QList<T*> top_level_windows() {
-  QList<T*> found;
-  for (QWidget* widget : QApplication::topLevelWidgets()) {
-    if (auto* window = qobject_cast<T*>(widget)) found.append(window);
-  }
-  return found;
-}
-
-}  // namespace
+using test::SeenBox;
+using test::top_level_windows;
 
 class SupplierLoginWindowTest : public QObject {
   Q_OBJECT
@@ -105,8 +59,7 @@ void SupplierLoginWindowTest::initTestCase() {
   QVERIFY(shop_->start());
   // The embedded browser's log-in is not part of this window: open the back
   // end's session directly in the shared jar.
-  const Bytes home = web_request(shop_->backend_root() + "login.html", 1, "username=admin&password=demo123");
-  QVERIFY(!home.empty());
+  QVERIFY(test::log_in_backend(*shop_));
 }
 
 void SupplierLoginWindowTest::init() {
@@ -118,7 +71,7 @@ void SupplierLoginWindowTest::init() {
 
 void SupplierLoginWindowTest::cleanup() {
   // A watch that saw no box must not catch the next test's box.
-  for (QTimer* timer : qApp->findChildren<QTimer*>(QStringLiteral("box-answerer"))) delete timer;
+  for (QTimer* timer : qApp->findChildren<QTimer*>(test::box_answerer_name)) delete timer;
   for (QWidget* widget : QApplication::topLevelWidgets()) {
     if (!widget->parent()) widget->close();
   }
@@ -152,8 +105,7 @@ void SupplierLoginWindowTest::type_account(SupplierLoginWindow* window, const QS
 }
 
 std::shared_ptr<SeenBox> SupplierLoginWindowTest::press_login_expecting_box(SupplierLoginWindow* window) {
-  auto seen = std::make_shared<SeenBox>();
-  answer_next_box(seen);
+  auto seen = test::answer_next_box();
   auto* button = window->findChild<QPushButton*>(QStringLiteral("按钮1"));
   if (button) QTest::mouseClick(button, Qt::LeftButton);
   return seen;

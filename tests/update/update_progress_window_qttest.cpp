@@ -16,22 +16,17 @@
 #include "app/program_state.h"
 #include "demo_shop.h"
 #include "platform/qt_text_qt.h"
+#include "support/qt_test_support.h"
 #include "support/test_support.h"
 #include "update/progress.h"
 #include "update/update_progress_window.h"
 
 using korvani::ProgramState;
 using korvani::UpdateProgressWindow;
+using korvani::test::visible_box;
 namespace fs = std::filesystem;
 
 namespace {
-
-QMessageBox* visible_box() {
-  for (QWidget* w : QApplication::topLevelWidgets()) {
-    if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) return box;
-  }
-  return nullptr;
-}
 
 std::set<std::string> names_in(const fs::path& dir) {
   std::set<std::string> names;

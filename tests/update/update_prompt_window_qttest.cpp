@@ -17,6 +17,7 @@
 #include "app/program_state.h"
 #include "demo_shop.h"
 #include "platform/qt_text_qt.h"
+#include "support/qt_test_support.h"
 #include "support/test_support.h"
 #include "update/update_progress_window.h"
 #include "update/update_prompt_window.h"
@@ -25,6 +26,7 @@
 using korvani::ProgramState;
 using korvani::UpdateProgressWindow;
 using korvani::UpdatePromptWindow;
+using korvani::test::visible_box;
 namespace fs = std::filesystem;
 
 namespace {
@@ -33,13 +35,6 @@ template <typename T>
 T* top_level(const QString& name) {
   for (QWidget* w : QApplication::topLevelWidgets()) {
     if (w->objectName() == name && w->isVisible()) return qobject_cast<T*>(w);
-  }
-  return nullptr;
-}
-
-QMessageBox* visible_box() {
-  for (QWidget* w : QApplication::topLevelWidgets()) {
-    if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) return box;
   }
   return nullptr;
 }
