@@ -31,6 +31,22 @@ class CatalogView {
   virtual void wait_ms(int ms) = 0;
   // True once the window is gone (or going): the worker stops at its next step.
   virtual bool closed() = 0;
+
+  // What a run reports and asks beyond that. The defaults are those of a view
+  // without progress bar, stop button, tick box or re-login window.
+
+  // Items done of items ticked; (0, total) at the start of a run.
+  virtual void set_progress(int /*done*/, int /*total*/) {}
+  // True once the user asked the run to stop: it ends after the request in
+  // flight (a wait_ms in progress returns early).
+  virtual bool stop_requested() { return false; }
+  // The tick box: directories that an earlier run created, and that the back
+  // end still holds, are not saved again.
+  virtual bool skip_docked_directories() { return true; }
+  // The back end answered a request of the run as logged out. Lets the user
+  // log in again and returns true once the back end is logged in, false
+  // when the run has to end instead (stop pressed, window closed).
+  virtual bool wait_for_backend_login() { return false; }
 };
 
 }  // namespace korvani
