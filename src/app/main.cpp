@@ -9,6 +9,7 @@
 #include "app/files_dir.h"
 #include "app/main_window.h"
 #include "app/program_state.h"
+#include "app/translations_qt.h"
 #include "supplier/catalog_window.h"
 
 namespace {
@@ -27,6 +28,8 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("korvani-dock"));
   QCoreApplication::setApplicationVersion(QStringLiteral(KORVANI_OWN_VERSION));
+  // Before the first window, so that its boxes already say "确定".
+  korvani::install_qt_translations(app);
 
   korvani::ProgramState state;
   state.shared_regex = std::make_unique<korvani::RegexObject>();
