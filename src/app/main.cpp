@@ -9,6 +9,7 @@
 #include "app/files_dir.h"
 #include "app/main_window.h"
 #include "app/program_state.h"
+#include "app/window_report_qt.h"
 #include "app/translations_qt.h"
 #include "supplier/catalog_window.h"
 
@@ -45,6 +46,7 @@ int main(int argc, char** argv) {
     delete main_window;
     return 0;
   }
+  korvani::watch_window_for_checks(main_window, QStringLiteral("main_window"));
   main_window->show();
   const int code = app.exec();
 
