@@ -28,6 +28,8 @@ constexpr std::string_view kDash = "----";
 // Every form in which the back end's page, after percent_decode, may show
 // `before + name + after`: written as it is or HTML-escaped, and, when the
 // name holds a "%", as the decoding of the whole page has changed it.
+// Escapers differ on the apostrophe: many leave it as it is while escaping
+// the double quote, others write it as a numeric reference.
 std::vector<Text> marker_forms(std::string_view name, std::string_view before, std::string_view after) {
   std::vector<Text> forms;
   auto add = [&](Text marker) {
@@ -35,7 +37,14 @@ std::vector<Text> marker_forms(std::string_view name, std::string_view before, s
       if (f == marker) return;
     forms.push_back(std::move(marker));
   };
-  for (const Text& written : {Text(name), html_escape(name)}) {
+  const Text escaped = html_escape(name);
+  std::vector<Text> written_forms = {Text(name), escaped};
+  if (name.find('\'') != std::string_view::npos) {
+    for (std::string_view apostrophe : {"'", "&#039;", "&apos;"}) {
+      written_forms.push_back(text_replace(escaped, "&#39;", apostrophe));
+    }
+  }
+  for (const Text& written : written_forms) {
     Text marker = Text(before) + written + Text(after);
     if (marker.find('%') != Text::npos) add(percent_decode(ansi_to_utf8(marker)));
     add(std::move(marker));
@@ -93,6 +102,14 @@ CatalogItem parse_catalog_item(std::string_view item_text) {
 
 Text find_directory_option_id(std::string_view page, std::string_view name) {
   return find_id_before(page, name, "\" >", "</option>", "<option value=\"");
+}
+
+bool directory_option_listed(std::string_view page, std::string_view id, std::string_view name) {
+  if (id.empty() || id.find_first_of("\"<>") != std::string_view::npos) return false;
+  const Text opener = "<option value=\"" + Text(id);
+  for (const Text& marker : marker_forms(name, "\" >", "</option>"))
+    if (page.find(opener + marker) != std::string_view::npos) return true;
+  return false;
 }
 
 Text find_batch_directory_id(std::string_view page, std::string_view name) {

@@ -1,0 +1,278 @@
+// Docking runs against the demo shop while it misbehaves: a failed save, a
+// dropped connection, a server that stalls half-way through an answer, names
+// that could split a form or a page. Each case drives the real worker and
+// then asks the shop what it holds: a fault costs the directory it hit and
+// nothing else, each directory is there once, under its own parent, with its
+// goods, and the run reaches its final box.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/program_state.h"
+#include "demo_shop.h"
+#include "docking/docking.h"
+#include "docking/recording_view.h"
+#include "platform/http.h"
+#include "support/test_support.h"
+#include "web/web_request.h"
+
+namespace korvani {
+namespace {
+
+using ::testing::Contains;
+using ::testing::IsEmpty;
+using ::testing::UnorderedElementsAreArray;
+using test::main_item;
+using test::RecordingView;
+using test::sub_item;
+
+using demo_shop::Fault;
+using demo_shop::FaultRule;
+
+constexpr const char* kFinalBox = "box 目录克隆完成|提示";
+
+// A run's footprint in the shop: each directory it made, by name, with the
+// name of its parent ("" at the top level).
+using Tree = std::map<std::string, std::string>;
+
+class FaultMatrix : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    platform::cookie_jar_clear();
+    saved_timeouts_ = platform::http_timeouts();
+    ASSERT_TRUE(shop.start());
+    web_request(shop.backend_root() + "login.html", 1, "username=admin&password=demo123");
+    state.backend_root = shop.backend_root();
+    state.supplier_id = shop.platform_id();
+    for (const auto& d : shop.directories()) before_.insert(d.id);
+    shop.clear_requests();
+  }
+  void TearDown() override { platform::http_set_timeouts(saved_timeouts_); }
+
+  // Two main directories with their sub-directories, each with goods.
+  void add_two_trees() {
+    view.items = {{main_item("101", "A"), true},
+                  {sub_item("201", "A1", "101"), true},
+                  {sub_item("202", "A2", "101"), true},
+                  {main_item("102", "B"), true},
+                  {sub_item("203", "B1", "102"), true}};
+    goods_ = {{"A1", {"g2011", "g2012"}}, {"A2", {"g2021"}}, {"B1", {"g2031"}}};
+    shop.set_goods("201", {{"g2011", "one"}, {"g2012", "two"}});
+    shop.set_goods("202", {{"g2021", "three"}});
+    shop.set_goods("203", {{"g2031", "four"}});
+  }
+
+  // The directories the run made; a name made twice fails the test.
+  Tree made() const {
+    std::map<std::string, std::string> name_of;
+    for (const auto& d : shop.directories()) name_of[d.id] = d.name;
+    Tree tree;
+    for (const auto& d : shop.directories()) {
+      if (before_.count(d.id)) continue;
+      EXPECT_FALSE(tree.count(d.name)) << "made twice: " << d.name;
+      tree[d.name] = d.parent_id == "0" ? "" : name_of.count(d.parent_id) ? name_of[d.parent_id] : "?" + d.parent_id;
+    }
+    return tree;
+  }
+  // The shop's directories, one a line, for a failure message.
+  std::string listing() const {
+    std::string out;
+    for (const auto& d : shop.directories()) out += d.id + " " + d.name + " under " + d.parent_id + "\n";
+    return out;
+  }
+  std::string id_of(const std::string& name) const {
+    std::string id;
+    for (const auto& d : shop.directories())
+      if (d.name == name && !before_.count(d.id)) id = d.id;
+    return id;
+  }
+
+  // Goods docked for the directories named, and for no other.
+  void expect_goods_docked_for(const std::set<std::string>& docked) const {
+    for (const auto& [name, ids] : goods_) {
+      const std::string id = id_of(name);
+      if (id.empty()) continue;
+      if (docked.count(name)) {
+        EXPECT_THAT(shop.goods_docked(id), UnorderedElementsAreArray(ids)) << name;
+      } else {
+        EXPECT_THAT(shop.goods_docked(id), IsEmpty()) << name;
+      }
+    }
+    EXPECT_EQ(shop.batch_saves().size(), docked.size());
+  }
+
+  void expect_run_finished() const {
+    EXPECT_THAT(view.calls, Contains(kFinalBox));
+    ASSERT_FALSE(view.calls.empty());
+    EXPECT_EQ(view.calls.back(), "button on");
+  }
+
+  demo_shop::DemoShop shop;
+  ProgramState state;
+  RecordingView view;
+
+ private:
+  std::set<std::string> before_;
+  std::map<std::string, std::vector<std::string>> goods_;
+  platform::HttpTimeouts saved_timeouts_;
+};
+
+// ------------------------------------------------------------------ faults
+
+struct FaultCase {
+  const char* note;
+  FaultRule rule;
+  Tree made;                           // what the shop holds afterwards
+  std::set<std::string> docked;        // sub-directories whose goods arrived
+  std::vector<std::string> lines;      // log lines the fault leaves (among the usual ones)
+};
+
+// The saves go out in list order: A, A1, A2, B, B1.
+FaultRule on_save(Fault fault, int skip, int times = 1) {
+  return {.path_suffix = "directory/saveDirectory.html", .fault = fault, .stall_ms = 20000, .skip = skip, .times = times};
+}
+
+const Tree kAll = {{"A", ""}, {"A1", "A"}, {"A2", "A"}, {"B", ""}, {"B1", "B"}};
+
+Tree without(Tree tree, std::initializer_list<const char*> names) {
+  for (const char* n : names) tree.erase(n);
+  return tree;
+}
+
+const FaultCase fault_cases[] = {
+    {"a 500 on a sub-directory save costs that directory alone",
+     on_save(Fault::status_500, 1),
+     without(kAll, {"A1"}),
+     {"A2", "B1"},
+     {"A1子目录克隆失败"}},
+    {"a 500 on a main directory save keeps its sub-directories out of the wrong parent",
+     on_save(Fault::status_500, 3),
+     without(kAll, {"B", "B1"}),
+     {"A1", "A2"},
+     {"B主目录克隆失败", "B1子目录未克隆：上级目录ID未找到"}},
+    // A kept-alive connection that closes without a byte of answer is taken
+    // for one the server let go idle, and the request goes once more on a
+    // fresh one; the shop drops before a save takes effect, so A1 is made once.
+    {"a connection dropped once on a save is sent again and the directory made once",
+     on_save(Fault::drop, 1, 1),
+     kAll,
+     {"A1", "A2", "B1"},
+     {"A1子目录克隆成功"}},
+    {"a connection dropped on a sub-directory save costs that directory alone",
+     on_save(Fault::drop, 1, 2),
+     without(kAll, {"A1"}),
+     {"A2", "B1"},
+     {"A1子目录克隆失败"}},
+    {"a connection dropped on a main directory save",
+     on_save(Fault::drop, 0, 2),
+     without(kAll, {"A", "A1", "A2"}),
+     {"B1"},
+     {"A主目录克隆失败", "A1子目录未克隆：上级目录ID未找到", "A2子目录未克隆：上级目录ID未找到"}},
+    // The batch save is not judged: the only loss is that directory's goods.
+    {"a connection dropped on a batch save loses that directory's goods alone",
+     {.path_suffix = "platform/batchSaveGoodAndDirectory.html", .fault = Fault::drop, .times = 2},
+     kAll,
+     {"A2", "B1"},
+     {}},
+    // The shop made A1 before it stalled; the tool cannot know, and says the
+    // save failed rather than claim a success it never read.
+    {"a stall in a sub-directory save's answer ends that request and the run goes on",
+     on_save(Fault::stall, 1),
+     kAll,
+     {"A2", "B1"},
+     {"A1子目录克隆失败"}},
+    {"a stall in the directory page leaves the new id unknown, so its sub-directories wait",
+     {.path_suffix = "directory/initadd.html", .fault = Fault::stall, .stall_ms = 20000, .times = 1},
+     without(kAll, {"A1", "A2"}),
+     {"B1"},
+     {"A主目录克隆成功", "A1子目录未克隆：上级目录ID未找到", "A2子目录未克隆：上级目录ID未找到"}},
+    {"a stall in the batch-adding page docks no goods there and the run goes on",
+     {.path_suffix = "platform/batchAddGoods.html", .fault = Fault::stall, .stall_ms = 20000, .times = 1},
+     kAll,
+     {"A2", "B1"},
+     {"A1商品未对接：批量添加页无此目录"}},
+};
+
+class FaultMatrixRun : public FaultMatrix, public ::testing::WithParamInterface<FaultCase> {};
+
+TEST_P(FaultMatrixRun, TheFaultCostsWhatItHitAndNothingElse) {
+  const FaultCase& c = GetParam();
+  // A stalled answer must end well before the shop's 20 s stall is over.
+  platform::http_set_timeouts({.connect_ms = 2000, .stall_ms = 500});
+  add_two_trees();
+  shop.add_fault(c.rule);
+
+  clone_and_dock_goods(view, state);
+
+  EXPECT_EQ(made(), c.made) << listing();
+  expect_goods_docked_for(c.docked);
+  const auto lines = view.log_lines();
+  for (const std::string& line : c.lines) EXPECT_THAT(lines, Contains(line));
+  expect_run_finished();
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, FaultMatrixRun, ::testing::ValuesIn(fault_cases), test::NamedAfterNote());
+
+// ------------------------------------------------------------------ names
+
+struct NameCase {
+  const char* note;
+  std::string name;   // UTF-8, as the supplier's catalog names it
+  bool made;          // false: the shop refuses it
+};
+
+std::string repeated(const std::string& piece, int times) {
+  std::string out;
+  for (int i = 0; i < times; ++i) out += piece;
+  return out;
+}
+
+const NameCase name_cases[] = {
+    {"an ampersand", "Q币&点卡", true},
+    {"a percent sign and an escape look-alike", "100% 充值 %2B%26", true},
+    {"an equals sign", "a=b&c=d", true},
+    {"a plus sign", "C++ 会员+1", true},
+    {"double and single quotes", "\"精品\" '推荐'", true},
+    {"a less-than sign and a tag", "<b>热卖</b> <script>", true},
+    {"an ampersand that reads as an entity", "&amp;&lt;&#39;", true},
+    {"an emoji", "游戏😀🎲", true},
+    {"two hundred characters", repeated("长", 200), true},
+    {"two hundred ASCII characters", repeated("x", 200), true},
+    {"only blanks are refused by the shop", "   ", false},
+};
+
+class FaultMatrixName : public FaultMatrix, public ::testing::WithParamInterface<NameCase> {};
+
+// The name goes out as a main directory and as a sub-directory under it, so
+// it must also be found again in the directory page and the batch-adding page.
+TEST_P(FaultMatrixName, MadeByteForByteOrRefusedWithItsLine) {
+  const NameCase& c = GetParam();
+  const std::string sub = c.made ? c.name + " 子" : c.name;
+  view.items = {{main_item("101", c.name), true}, {sub_item("201", sub, "101"), true}, {main_item("102", "后"), true}};
+  shop.set_goods("201", {{"g1", "one"}});
+
+  clone_and_dock_goods(view, state);
+
+  const auto lines = view.log_lines();
+  if (c.made) {
+    EXPECT_EQ(made(), (Tree{{c.name, ""}, {sub, c.name}, {"后", ""}})) << listing();
+    EXPECT_THAT(shop.goods_docked(id_of(sub)), ::testing::ElementsAre("g1"));
+    EXPECT_THAT(lines, Contains(c.name + "主目录克隆成功"));
+    EXPECT_THAT(lines, Contains(sub + "子目录克隆成功"));
+  } else {
+    EXPECT_EQ(made(), (Tree{{"后", ""}})) << listing();
+    EXPECT_THAT(lines, Contains(c.name + "主目录克隆失败"));
+    EXPECT_THAT(lines, Contains(sub + "子目录未克隆：上级目录ID未找到"));
+  }
+  expect_run_finished();
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, FaultMatrixName, ::testing::ValuesIn(name_cases), test::NamedAfterNote());
+
+}  // namespace
+}  // namespace korvani
