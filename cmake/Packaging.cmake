@@ -32,15 +32,12 @@ set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${KORVANI_PROJECT_URL}")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The embedded browser runs its pages in a helper program that no library
-# links to, so the library dependencies cannot find it.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6webenginecore6-bin")
 # Chinese text needs a CJK font, and Qt's own Chinese texts give the
 # standard buttons ("确定", "取消"); the tool runs without them.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk, qt6-translations-l10n")
+# The summary above is the first line; this is the rest.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-  "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
-For resellers of digital goods who run their web shop on the Korvani sales
+  "For resellers of digital goods who run their web shop on the Korvani sales
 system and take their goods from supplier card platforms. The user logs into
 the shop back end in an embedded browser, logs into a supplier's front end,
 reads the supplier's catalog into a check list, ticks what is wanted, and one

@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "demo_shop.h"
 
@@ -19,6 +21,17 @@ void usage(FILE* to) {
                "  --supplier-port N  port of the supplier front end (default 18081)\n"
                "  --catalog FILE     the supplier's catalog: a catalog data file, or a whole page (.html)\n"
                "  --directories N    a generated catalog of N main directories instead\n");
+}
+
+// An installed shop keeps its pages in share/korvani-dock/demo-shop beside
+// bin/. That copy belongs to this program, so it wins over the source tree
+// the program was built from, which may still be there and be newer.
+std::string installed_data_dir() {
+  std::error_code error;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (error) return {};
+  const std::filesystem::path dir = self.parent_path().parent_path() / "share" / "korvani-dock" / "demo-shop";
+  return std::filesystem::is_directory(dir, error) ? dir.string() : std::string();
 }
 
 bool parse_int(const char* text, int low, int high, int& out) {
@@ -74,6 +87,8 @@ int main(int argc, char** argv) {
   sigaddset(&signals, SIGINT);
   sigaddset(&signals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+  if (const char* env = std::getenv("KORVANI_DEMO_SHOP_DATA"); !env || !*env) options.data_dir = installed_data_dir();
 
   demo_shop::DemoShop shop(options);
   if (!shop.start()) {
