@@ -23,7 +23,7 @@ package=korvani-dock
 app_id=io.github.korvani.dock
 ci_user=${KORVANI_CI_USER:-korvani-ci}
 
-needed=(desktop-file-utils appstream dpkg-dev)
+needed=(desktop-file-utils appstream dpkg-dev procps curl)
 missing=()
 for p in "${needed[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -136,7 +136,10 @@ timeout --kill-after=10 120 runuser -u "$ci_user" -- env -i --chdir="$home" \
 code=$?
 set -e
 show_run() { sed 's/^/  | /' "$work/run.err" >&2; }
-[ "$code" -ne 124 ] && [ "$code" -ne 137 ] || { show_run; fail "the program did not end within 120 s of its start"; }
+if [ "$code" -eq 124 ] || [ "$code" -eq 137 ]; then
+  show_run
+  fail "the program did not end within 120 s of its start"
+fi
 grep -qx "main_window shown" "$work/run.err" || { show_run; fail "main_window did not come up (exit $code)"; }
 grep -qx "main_window closed" "$work/run.err" || { show_run; fail "main_window was not closed (exit $code)"; }
 [ "$code" -eq 0 ] || { show_run; fail "the program ended with $code after main_window was closed"; }
