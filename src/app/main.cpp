@@ -29,6 +29,9 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("korvani-dock"));
   QCoreApplication::setApplicationVersion(QStringLiteral(KORVANI_OWN_VERSION));
+  // The desktop entry the package installs; a Wayland desktop finds the
+  // program's name and icon in the menu through it.
+  QGuiApplication::setDesktopFileName(QStringLiteral("korvani-dock"));
   // Before the first window, so that its boxes already say "确定".
   korvani::install_qt_translations(app);
 
