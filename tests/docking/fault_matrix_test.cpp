@@ -218,6 +218,27 @@ TEST_P(FaultMatrixRun, TheFaultCostsWhatItHitAndNothingElse) {
 
 INSTANTIATE_TEST_SUITE_P(Faults, FaultMatrixRun, ::testing::ValuesIn(fault_cases), test::NamedAfterNote());
 
+// The back end goes away after the first main directory: each later request
+// meets a closed port at once, each save says it failed, and the run still
+// reaches its box instead of hanging or claiming a success.
+TEST_F(FaultMatrix, ABackEndThatGoesAwayMidRunFailsEachLaterSaveWithItsLine) {
+  add_two_trees();
+  view.close_when = [&](const std::string& call) {
+    if (call == "log A主目录克隆成功\r\n") shop.stop();
+    return false;
+  };
+
+  clone_and_dock_goods(view, state);
+
+  EXPECT_EQ(made(), (Tree{{"A", ""}}));
+  const auto lines = view.log_lines();
+  EXPECT_THAT(lines, Contains("A1子目录未克隆：上级目录ID未找到"));
+  EXPECT_THAT(lines, Contains("A2子目录未克隆：上级目录ID未找到"));
+  EXPECT_THAT(lines, Contains("B主目录克隆失败"));
+  EXPECT_THAT(lines, Contains("B1子目录未克隆：上级目录ID未找到"));
+  expect_run_finished();
+}
+
 // ------------------------------------------------------------------ names
 
 struct NameCase {
