@@ -7,6 +7,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <map>
 #include <set>
@@ -237,6 +242,60 @@ TEST_F(FaultMatrix, ABackEndThatGoesAwayMidRunFailsEachLaterSaveWithItsLine) {
   EXPECT_THAT(lines, Contains("B主目录克隆失败"));
   EXPECT_THAT(lines, Contains("B1子目录未克隆：上级目录ID未找到"));
   expect_run_finished();
+}
+
+// A port on 127.0.0.1 that listens but never accepts, with its queue already
+// full: a connection to it is neither made nor refused, as with a back end
+// behind a firewall that drops packets.
+class SilentPort {
+ public:
+  SilentPort() {
+    listener_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    if (bind(listener_, reinterpret_cast<sockaddr*>(&address), size) != 0 || listen(listener_, 0) != 0 ||
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+      return;
+    port_ = ntohs(address.sin_port);
+    for (int& filler : fillers_) {
+      filler = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+      connect(filler, reinterpret_cast<sockaddr*>(&address), size);
+    }
+  }
+  ~SilentPort() {
+    for (int filler : fillers_) close(filler);
+    close(listener_);
+  }
+  int port() const { return port_; }
+
+ private:
+  int listener_ = -1;
+  int fillers_[3] = {-1, -1, -1};
+  int port_ = 0;
+};
+
+// Every request of the run meets a connection that is never made: each ends
+// at the connect time-out, and the run ends with its lines and its box.
+TEST_F(FaultMatrix, ABackEndThatNeverAcceptsEndsEachRequestAtTheConnectTimeOut) {
+  SilentPort silent;
+  ASSERT_NE(silent.port(), 0);
+  platform::http_set_timeouts({.connect_ms = 300, .stall_ms = 500});
+  state.backend_root = "http://127.0.0.1:" + std::to_string(silent.port()) + "/admin/";
+  view.items = {{main_item("101", "A"), true}, {sub_item("201", "A1", "101"), true}};
+
+  clone_and_dock_goods(view, state);
+
+  const auto lines = view.log_lines();
+  EXPECT_THAT(lines, Contains("A主目录克隆失败"));
+  EXPECT_THAT(lines, Contains("A1子目录未克隆：上级目录ID未找到"));
+  expect_run_finished();
+  EXPECT_THAT(made(), IsEmpty());
+  // Ended by the time-out, not refused.
+  const WebAnswer probe = web_request_answer(state.backend_root + "directory/initadd.html", 1);
+  EXPECT_FALSE(probe.connected);
+  EXPECT_THAT(probe.error, ::testing::HasSubstr("Timeout"));
 }
 
 // ------------------------------------------------------------------ names
