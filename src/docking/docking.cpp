@@ -1,13 +1,19 @@
 #include "docking/docking.h"
 
+#include <algorithm>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <set>
 #include <string>
 
+#include "app/login_rule.h"
 #include "app/program_state.h"
 #include "docking/docking_pages.h"
+#include "docking/run_journal.h"
+#include "docking/run_record.h"
+#include "supplier/catalog.h"
+#include "supplier/supplier_login.h"
 #include "web/web_request.h"
 
 namespace korvani {
@@ -26,6 +32,17 @@ struct Words {
   Text refresh_first = utf8_to_ansi("您还没刷新目录");
   Text finished = utf8_to_ansi("目录克隆完成");
   Text notice = utf8_to_ansi("提示");
+  Text stopped_at = utf8_to_ansi("对接已停止：停在");
+  Text before = utf8_to_ansi("之前\r\n");
+  Text id_lookup = utf8_to_ansi("的ID查询");
+  Text goods_page = utf8_to_ansi("的商品第");
+  Text page_suffix = utf8_to_ansi("页");
+  Text goods_docking = utf8_to_ansi("的商品对接");
+  Text session_expired = utf8_to_ansi("后台登录已失效，请在弹出的窗口重新登录\r\n");
+  Text main_skipped = utf8_to_ansi("主目录跳过：上次对接已建\r\n");
+  Text sub_skipped = utf8_to_ansi("子目录跳过：上次对接已建\r\n");
+  Text journal_unwritable = utf8_to_ansi("对接记录写入失败：");
+  Text run_log_unwritable = utf8_to_ansi("对接日志保存失败：");
 };
 
 const Words& words() {
@@ -43,6 +60,10 @@ Text post_page(const Text& root, std::string_view path, std::optional<std::strin
   const std::string url = root + std::string(path);
   if (body) return percent_decode(web_request(url, 1, *body));
   return percent_decode(web_request(url, 1));
+}
+
+bool page_is_blank(std::string_view page) {
+  return page.find_first_not_of(" \t\r\n\f\v") == std::string_view::npos;
 }
 
 std::string save_directory_body(const Text& name, const Text& parent_id) {
@@ -91,6 +112,13 @@ class RunSlot {
   bool taken_ = false;
 };
 
+// Where a run stands in the catalog, for the line that says where it ended.
+struct Where {
+  Text name;          // of the item under way
+  const Text* step;   // what of it comes next; null for the item itself
+  int page = 0;       // of its goods, for the goods query
+};
+
 class DockingRun {
  public:
   DockingRun(CatalogView& view, ProgramState& state, RunSlot& slot, bool with_goods)
@@ -110,18 +138,45 @@ class DockingRun {
       return;
     }
     if (gone()) return;
+    started_ = local_time_now();
     // Counted once: items added or removed while the run goes on are not
     // walked.
     const int count = view_.item_count();
+    int total = 0;
     for (int i = 0; i < count; ++i) {
       if (gone()) return;
-      if (!view_.item_ticked(i)) continue;
-      if (gone()) return;
-      const Text text = view_.item_text(i);
-      if (!log(text + "\r\n")) return;
-      const CatalogItem item = parse_catalog_item(text);
-      if (!(item.is_main ? handle_main(item) : handle_sub(item))) return;
+      if (view_.item_ticked(i)) ++total;
     }
+    if (gone()) return;
+    view_.set_progress(0, total);
+    if (gone()) return;
+    skip_ = view_.skip_docked_directories();
+    if (!state_.files_dir.empty())
+      journal_.emplace(files_path(state_.files_dir, run_journal_file_name), state_.backend_root, state_.supplier_host);
+
+    int done = 0;
+    for (int i = 0; i < count && !ended_; ++i) {
+      if (gone()) return keep_record();
+      if (!view_.item_ticked(i)) continue;
+      if (gone()) return keep_record();
+      const Text text = view_.item_text(i);
+      const CatalogItem item = parse_catalog_item(text);
+      if (stop_asked()) {
+        end_at({item.name, nullptr});
+        break;
+      }
+      if (!log(text + "\r\n")) return keep_record();
+      if (!(item.is_main ? handle_main(item) : handle_sub(item))) {
+        if (gone()) return keep_record();
+        break;
+      }
+      if (gone()) return keep_record();
+      ++done;
+      view_.set_progress(done, std::max(total, done));
+    }
+    if (gone()) return keep_record();
+    if (!log(run_summary_line(counts_))) return keep_record();
+    keep_record();
     if (gone()) return;
     view_.show_box(w.finished, w.notice);
     restore();
@@ -131,14 +186,27 @@ class DockingRun {
   // Each step asks first: once the window is gone the run ends without
   // touching it again.
   bool gone() {
-    if (!stopped_ && view_.closed()) stopped_ = true;
-    return stopped_;
+    if (!closed_ && view_.closed()) closed_ = true;
+    return closed_;
   }
+
+  bool stop_asked() { return !gone() && view_.stop_requested(); }
 
   bool log(const Text& line) {
     if (gone()) return false;
+    run_log_.push_back(line);
     view_.append_log(line);
     return true;
+  }
+
+  // The run's log goes to its own file; a window that went mid-run still
+  // gets its record, without the summary on screen.
+  void keep_record() {
+    if (state_.files_dir.empty() || run_log_.empty() || record_kept_) return;
+    record_kept_ = true;
+    if (closed_) run_log_.push_back(run_summary_line(counts_));
+    const auto path = write_run_log(state_.files_dir, started_, run_log_);
+    if (path.empty()) log(words().run_log_unwritable + utf8_to_ansi(run_log_file_name(started_)) + "\r\n");
   }
 
   // The button comes back last: a click the moment it does starts a run that
@@ -154,72 +222,272 @@ class DockingRun {
     view_.set_button_enabled(true);
   }
 
-  // The request, unless the window went before it; false when the run has to
-  // end.
-  bool post(std::string_view path, std::optional<std::string> body, Text& page) {
+  // The run ends here (stop pressed, or no new log-in): one line says where.
+  bool end_at(const Where& where) {
+    const Words& w = words();
+    Text place = where.name;
+    if (where.step) place += *where.step;
+    if (where.page > 0) place += std::to_string(where.page) + w.page_suffix;
+    log(w.stopped_at + place + w.before);
+    ended_ = true;
+    return false;
+  }
+
+  enum class Answer { page, expired, end };
+
+  // One request, unless the window went or the user stopped before it. An
+  // answer the log-in poll would take for a logged-out back end means the
+  // session expired; a blank one is a failed request and is the caller's
+  // to judge.
+  Answer send_once(std::string_view path, const std::optional<std::string>& body, Text& page, const Where& where,
+                   bool stoppable) {
+    if (gone()) return Answer::end;
+    if (stoppable && stop_asked()) {
+      end_at(where);
+      return Answer::end;
+    }
+    page = post_page(root_, path, body);
+    if (gone()) return Answer::end;
+    if (!page_is_blank(page) && !backend_logged_in(page)) return Answer::expired;
+    return Answer::page;
+  }
+
+  // Pauses the run until the user has logged in again; false when the run
+  // has to end instead.
+  bool log_in_again(const Where& where) {
+    if (!log(words().session_expired)) return false;
     if (gone()) return false;
-    page = post_page(root_, path, std::move(body));
-    return !gone();
+    const bool back = view_.wait_for_backend_login();
+    if (gone()) return false;
+    if (!back) return end_at(where);
+    ++session_;
+    return true;
+  }
+
+  // The request, sent again after a new log-in as often as the session
+  // expires; false when the run has to end. `stoppable` is off only for the
+  // page that reads the id of a directory just saved: without that id a
+  // rerun could not tell it was made, and would make it again.
+  bool send(std::string_view path, const std::optional<std::string>& body, Text& page, const Where& where,
+            bool stoppable = true) {
+    for (;;) {
+      switch (send_once(path, body, page, where, stoppable)) {
+        case Answer::page: return true;
+        case Answer::end: return false;
+        case Answer::expired:
+          if (!log_in_again(where)) return false;
+      }
+    }
+  }
+
+  // The directory page, which also serves as the newest picture of what the
+  // back end holds.
+  bool read_directory_page(const Where& where, bool stoppable) {
+    if (!send(kDirectoryPage, std::nullopt, page_, where, stoppable)) return false;
+    if (!page_is_blank(page_)) {
+      holdings_ = page_;
+      holdings_read_ = true;
+    }
+    return true;
+  }
+
+  // The journal's entry for this supplier directory when skipping is on and
+  // the back end still lists its id and name; the directory page is read
+  // for that at most once a run (again only when it could not be read).
+  bool confirmed(const Text& supplier_dir_id, const Where& where, std::optional<JournalEntry>& out) {
+    out.reset();
+    if (!skip_ || !journal_) return true;
+    const JournalEntry* entry = journal_->find(supplier_dir_id);
+    if (!entry) return true;
+    const JournalEntry copy = *entry;
+    if (!holdings_read_) {
+      const Text kept = page_;
+      if (!read_directory_page(where, true)) return false;
+      page_ = kept;
+    }
+    if (directory_option_listed(holdings_, copy.backend_id, copy.name)) out = copy;
+    return true;
+  }
+
+  void note(const Text& supplier_dir_id, const Text& backend_id, const Text& name, bool goods) {
+    if (!journal_ || backend_id.empty()) return;
+    if (journal_->add(supplier_dir_id, backend_id, name, goods) || journal_failed_) return;
+    journal_failed_ = true;
+    log(words().journal_unwritable + utf8_to_ansi(journal_->path().string()) + "\r\n");
   }
 
   bool handle_main(const CatalogItem& item) {
     const Words& w = words();
+    const Where here{item.name, nullptr};
     if (with_goods_) {
       if (!log(item.id + "\r\n")) return false;
       if (!log(item.name + "\r\n")) return false;
     }
-    if (!post(kSaveDirectory, save_directory_body(item.name, "0"), page_)) return false;
-    if (!log(item.name + (text_find(page_, w.saved) > 0 ? w.main_ok : w.main_failed))) return false;
+    std::optional<JournalEntry> earlier;
+    if (!confirmed(item.id, here, earlier)) return false;
+    if (earlier) {
+      cloned_[item.id] = {earlier->backend_id, true};
+      ++counts_.skipped;
+      return log(item.name + w.main_skipped);
+    }
+    if (!send(kSaveDirectory, save_directory_body(item.name, "0"), page_, here)) return false;
+    const bool saved = text_find(page_, w.saved) > 0;
+    saved ? ++counts_.created : ++counts_.failed;
+    if (!log(item.name + (saved ? w.main_ok : w.main_failed))) return false;
     // Looked up even after a failed save: a directory of that name that the
     // back end already holds serves as well.
-    if (!post(kDirectoryPage, std::nullopt, page_)) return false;
-    cloned_[item.id] = find_directory_option_id(page_, item.name);
+    if (!read_directory_page({item.name, &w.id_lookup}, !saved)) return false;
+    const Text id = find_directory_option_id(page_, item.name);
+    cloned_[item.id] = {id, false};
+    if (saved) note(item.id, id, item.name, false);
     return true;
   }
 
   bool handle_sub(const CatalogItem& item) {
     const Words& w = words();
-    // A sub-directory goes under its own main directory, and only when that
-    // one was cloned in this run: anything else would file it under a
-    // stranger or at the top level.
+    const Where here{item.name, nullptr};
+    // A sub-directory goes under its own main directory: one handled in
+    // this run, or one an earlier run made that the back end still holds.
+    // Anything else would file it under a stranger or at the top level.
     auto parent = cloned_.find(item.parent_id);
-    if (parent == cloned_.end()) return log(item.name + w.sub_parent_not_cloned);
-    if (parent->second.empty()) return log(item.name + w.sub_parent_id_missing);
-    const Text& parent_id = parent->second;
+    if (parent == cloned_.end()) {
+      std::optional<JournalEntry> earlier;
+      if (!item.parent_id.empty() && !confirmed(item.parent_id, here, earlier)) return false;
+      if (earlier) parent = cloned_.emplace(item.parent_id, Parent{earlier->backend_id, true}).first;
+    }
+    if (parent == cloned_.end()) {
+      ++counts_.failed;
+      return log(item.name + w.sub_parent_not_cloned);
+    }
+    if (parent->second.id.empty()) {
+      ++counts_.failed;
+      return log(item.name + w.sub_parent_id_missing);
+    }
+    const Text parent_id = parent->second.id;
     if (!log(parent_id + w.returned_id)) return false;
-    if (!post(kSaveDirectory, save_directory_body(item.name, parent_id), page_)) return false;
-    if (text_find(page_, w.saved) < 1) return log(item.name + w.sub_failed);
+    // Under a main directory made in this run there is nothing to skip.
+    if (parent->second.earlier) {
+      std::optional<JournalEntry> earlier;
+      if (!confirmed(item.id, here, earlier)) return false;
+      if (earlier) {
+        ++counts_.skipped;
+        if (!log(item.name + w.sub_skipped)) return false;
+        // Its goods too, unless the earlier run ended before they were all
+        // docked.
+        if (!with_goods_ || journal_->goods_docked(item.id, earlier->backend_id)) return true;
+        return dock_goods(item, earlier->backend_id);
+      }
+    }
+    if (!send(kSaveDirectory, save_directory_body(item.name, parent_id), page_, here)) return false;
+    if (text_find(page_, w.saved) < 1) {
+      ++counts_.failed;
+      return log(item.name + w.sub_failed);
+    }
+    ++counts_.created;
     if (!log(item.name + w.sub_ok)) return false;
-    return with_goods_ ? dock_goods(item) : true;
+    Text id;
+    if (journal_) {
+      if (!read_directory_page({item.name, &w.id_lookup}, false)) return false;
+      id = find_directory_option_id(page_, item.name);
+      note(item.id, id, item.name, false);
+    }
+    return with_goods_ ? dock_goods(item, id) : true;
   }
 
-  bool dock_goods(const CatalogItem& sub) {
-    if (gone()) return false;
-    query_directory_goods(state_, sub.id, state_.supplier_id);
-    Text batch_page;
-    if (!post(kBatchAddPage, std::nullopt, batch_page)) return false;
-    state_.good_dirs = find_batch_directory_id(batch_page, sub.name);
-    if (state_.good_dirs.empty()) return log(sub.name + words().goods_dir_missing);
-    Text ignored;
-    if (!post(kBatchSave, "signStr=" + state_.sign_str + "&goodIds=" + state_.good_ids + "&goodDirs=" +
-                              state_.good_dirs,
-              ignored))
-      return false;
-    if (gone()) return false;
-    view_.wait_ms(kDockedDirectoryPauseMs);
-    return !gone();
+  // Every page of the sub-directory's goods, one batch save a page, until a
+  // page brings no goods or only goods an earlier page brought.
+  bool dock_goods(const CatalogItem& sub, const Text& journal_id) {
+    const Words& w = words();
+    const Where docking{sub.name, &w.goods_docking};
+    std::set<Text> seen;
+    bool directory_found = false;
+    for (int number = 1; number <= kMaxGoodsPages; ++number) {
+      const Where asking{sub.name, &w.goods_page, number};
+      const std::string query = goods_query_body(state_.supplier_id, sub.id, number);
+      Text page;
+      if (!send(kGoodsQuery, query, page, asking)) return false;
+      int key_session = session_;
+      const GoodsPage found = read_goods_page(page);
+      if (found.has_key) state_.sign_str = found.key;
+      std::vector<Text> fresh;
+      for (const Text& id : found.good_ids)
+        if (seen.insert(id).second) fresh.push_back(id);
+      // The first page is saved even without goods, as the back end has
+      // always been sent one batch save per docked sub-directory.
+      if (number > 1 && fresh.empty()) break;
+      state_.good_ids = join(fresh);
+
+      if (!directory_found) {
+        Text batch_page;
+        if (!send(kBatchAddPage, std::nullopt, batch_page, docking)) return false;
+        state_.good_dirs = find_batch_directory_id(batch_page, sub.name);
+        if (state_.good_dirs.empty()) return log(sub.name + w.goods_dir_missing);
+        directory_found = true;
+      }
+      // The key belongs to the session that served the page: after a new
+      // log-in the page is asked again for the new session's key.
+      for (;;) {
+        if (key_session != session_) {
+          if (!send(kGoodsQuery, query, page, asking)) return false;
+          key_session = session_;
+          const GoodsPage again = read_goods_page(page);
+          if (again.has_key) state_.sign_str = again.key;
+          continue;
+        }
+        Text ignored;
+        const std::string body =
+            "signStr=" + state_.sign_str + "&goodIds=" + state_.good_ids + "&goodDirs=" + state_.good_dirs;
+        const Answer answer = send_once(kBatchSave, body, ignored, docking, true);
+        if (answer == Answer::end) return false;
+        if (answer == Answer::page) break;
+        if (!log_in_again(docking)) return false;
+      }
+      counts_.goods += static_cast<int>(fresh.size());
+      if (gone()) return false;
+      view_.wait_ms(kDockedDirectoryPauseMs);
+      if (gone()) return false;
+      if (found.good_ids.empty()) break;
+      if (number < kMaxGoodsPages && stop_asked()) return end_at({sub.name, &w.goods_page, number + 1});
+    }
+    note(sub.id, journal_id, sub.name, true);
+    return true;
   }
+
+  static Text join(const std::vector<Text>& ids) {
+    Text out;
+    for (const Text& id : ids) {
+      if (!out.empty()) out += ',';
+      out += id;
+    }
+    return out;
+  }
+
+  struct Parent {
+    Text id;               // back-end id; empty when the directory page did not list it
+    bool earlier = false;  // made by an earlier run, not this one
+  };
 
   CatalogView& view_;
   ProgramState& state_;
   RunSlot& slot_;
   const Text root_;
   const bool with_goods_;
-  bool stopped_ = false;
+  bool closed_ = false;
+  bool ended_ = false;
+  bool skip_ = true;
   Text page_;
-  // Supplier id of each main directory handled in this run -> the back-end
-  // id found for it (empty when the directory page did not list it).
-  std::map<Text, Text> cloned_;
+  // Supplier id of each main directory handled in this run (or found in
+  // the journal for a sub-directory) -> where its sub-directories go.
+  std::map<Text, Parent> cloned_;
+  std::optional<RunJournal> journal_;
+  bool journal_failed_ = false;
+  Text holdings_;
+  bool holdings_read_ = false;
+  int session_ = 0;  // new log-ins in this run
+  RunCounts counts_;
+  LocalTime started_;
+  std::vector<Text> run_log_;
+  bool record_kept_ = false;
 };
 
 void run_docking(CatalogView& view, ProgramState& state, bool with_goods) {
@@ -234,10 +502,13 @@ void clone_directories(CatalogView& view, ProgramState& state) { run_docking(vie
 
 void clone_and_dock_goods(CatalogView& view, ProgramState& state) { run_docking(view, state, true); }
 
-void query_directory_goods(ProgramState& state, const Text& directory_id, const Text& supplier_id) {
-  const Text page = post_page(state.backend_root, kGoodsQuery,
-                              "keyWord=&keyType=1&goodPlat=0&platFormId=" + supplier_id +
-                                  "&directoryId=" + directory_id + "&nowPage=1&everyPage=20");
+std::string goods_query_body(const Text& supplier_id, const Text& directory_id, int now_page) {
+  return "keyWord=&keyType=1&goodPlat=0&platFormId=" + supplier_id + "&directoryId=" + directory_id +
+         "&nowPage=" + std::to_string(now_page) + "&everyPage=20";
+}
+
+void query_directory_goods(ProgramState& state, const Text& directory_id, const Text& supplier_id, int now_page) {
+  const Text page = post_page(state.backend_root, kGoodsQuery, goods_query_body(supplier_id, directory_id, now_page));
   const GoodsPage found = read_goods_page(page);
   Text ids;
   for (const Text& id : found.good_ids) {

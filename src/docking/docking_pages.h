@@ -25,6 +25,10 @@ CatalogItem parse_catalog_item(std::string_view item_text);
 // value. Empty when the page lists no such directory.
 Text find_directory_option_id(std::string_view page, std::string_view name);
 
+// Whether the directory page lists a directory with this id and this name
+// (one option carrying both).
+bool directory_option_listed(std::string_view page, std::string_view id, std::string_view name);
+
 // The same in the batch-adding page ("platform/batchAddGoods.html"), where a
 // directory is an input followed by "----" and its name.
 Text find_batch_directory_id(std::string_view page, std::string_view name);

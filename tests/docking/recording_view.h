@@ -1,6 +1,7 @@
 #pragma once
 // A catalog view that records what a docking run does to the window, in
 // order, and can pretend the window was closed at a chosen point.
+#include <atomic>
 #include <functional>
 #include <string>
 #include <vector>
@@ -41,6 +42,18 @@ class RecordingView : public CatalogView {
   // Runs while a box is up, as the user would act before closing it.
   std::function<void()> on_box;
 
+  // Asked after each call is recorded; answering true presses stop. A test
+  // may also set `stop` from another thread.
+  std::function<bool(const std::string& call)> stop_when;
+  std::atomic<bool> stop{false};
+  // The tick box for skipping what earlier runs made.
+  bool skip = true;
+  // The re-login window: recorded as "login", answers what this answers
+  // (no new log-in when unset).
+  std::function<bool()> on_login;
+  // Every set_progress, as (done, total).
+  std::vector<std::pair<int, int>> progress;
+
   bool is_closed = false;
   int closed_questions = 0;
   int touches_after_close = 0;
@@ -74,6 +87,16 @@ class RecordingView : public CatalogView {
     record("keep texts");
   }
   void wait_ms(int ms) override { record("wait " + std::to_string(ms)); }
+  void set_progress(int done, int total) override {
+    touch();
+    progress.emplace_back(done, total);
+  }
+  bool stop_requested() override { return stop; }
+  bool skip_docked_directories() override { return skip; }
+  bool wait_for_backend_login() override {
+    record("login");
+    return on_login ? on_login() : false;
+  }
   bool closed() override {
     ++closed_questions;
     return is_closed;
@@ -100,6 +123,7 @@ class RecordingView : public CatalogView {
   void record(std::string call) {
     touch();
     if (!is_closed && close_when && close_when(call)) is_closed = true;
+    if (stop_when && stop_when(call)) stop = true;
     calls.push_back(std::move(call));
   }
 };

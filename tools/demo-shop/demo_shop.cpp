@@ -403,6 +403,7 @@ struct DemoShop::Impl {
   std::deque<ReceivedRequest> requests;
   std::vector<FaultState> faults;
   LoggedOutStyle logged_out_style = LoggedOutStyle::redirect;
+  bool goods_paging_broken = false;
   std::map<std::string, BackendSession> backend_sessions;
   std::set<std::string> supplier_sessions;
   std::map<std::string, std::string> supplier_accounts{{DemoShop::supplier_user, DemoShop::supplier_password}};
@@ -721,7 +722,7 @@ HttpAnswer DemoShop::Impl::goods_query(const Fields& fields, const BackendSessio
     if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos) return fallback;
     return std::clamp(std::stoi(text), low, high);
   };
-  const int now_page = number("nowPage", 1, 1, 999999);
+  const int now_page = goods_paging_broken ? 1 : number("nowPage", 1, 1, 999999);
   const int every_page = number("everyPage", 20, 1, 100);
   std::vector<Goods> list;
   if (field(fields, "platFormId").value_or("") == platform_id("supplier")) {
@@ -1007,6 +1008,10 @@ std::string DemoShop::catalog_page() const {
 void DemoShop::set_goods(const std::string& supplier_dir_id, const std::vector<Goods>& goods) {
   std::lock_guard<std::mutex> lock(impl_->mutex);
   impl_->goods[supplier_dir_id] = goods;
+}
+void DemoShop::set_goods_paging_broken(bool broken) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->goods_paging_broken = broken;
 }
 void DemoShop::set_version(const std::string& version) {
   std::lock_guard<std::mutex> lock(impl_->mutex);

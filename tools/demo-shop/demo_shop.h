@@ -125,6 +125,10 @@ class DemoShop {
   void set_catalog_page(const std::string& page_utf8);  // replaces the supplier's catalog page
   std::string catalog_page() const;
   void set_goods(const std::string& supplier_dir_id, const std::vector<Goods>& goods);
+  // The goods query pages its answer (nowPage, everyPage, 20 to a page by
+  // default). Broken, it answers page 1 whatever page is asked for, as some
+  // back ends do: a client that pages until no new goods come must stop.
+  void set_goods_paging_broken(bool broken);
   void set_version(const std::string& version);
   void set_version_page(const std::string& page_utf8);   // replaces the whole page
   void set_download(const std::string& bytes, bool gzip = false);
