@@ -13,11 +13,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <tuple>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "app/files_dir.h"
 #include "app/program_state.h"
 #include "demo_shop.h"
 #include "docking/docking.h"
@@ -29,7 +33,10 @@
 namespace korvani {
 namespace {
 
+namespace fs = std::filesystem;
+
 using ::testing::Contains;
+using ::testing::Not;
 using ::testing::IsEmpty;
 using ::testing::UnorderedElementsAreArray;
 using test::main_item;
@@ -66,7 +73,6 @@ class FaultMatrix : public ::testing::Test {
                   {sub_item("202", "A2", "101"), true},
                   {main_item("102", "B"), true},
                   {sub_item("203", "B1", "102"), true}};
-    goods_ = {{"A1", {"g2011", "g2012"}}, {"A2", {"g2021"}}, {"B1", {"g2031"}}};
     shop.set_goods("201", {{"g2011", "one"}, {"g2012", "two"}});
     shop.set_goods("202", {{"g2021", "three"}});
     shop.set_goods("203", {{"g2031", "four"}});
@@ -111,6 +117,32 @@ class FaultMatrix : public ::testing::Test {
     EXPECT_EQ(shop.batch_saves().size(), docked.size());
   }
 
+  // The back-end requests as "path body", log-in pages left out.
+  std::vector<std::string> sent(std::size_t from = 0) const {
+    std::vector<std::string> out;
+    const auto all = shop.requests();
+    for (std::size_t i = from; i < all.size(); ++i) {
+      const auto& r = all[i];
+      if (r.side != "backend" || r.path == "/admin/login.html" || r.path == "/admin/index.html") continue;
+      out.push_back(r.path + " " + r.body);
+    }
+    return out;
+  }
+
+  // Every save named a parent the run had made for it, or none.
+  void expect_saves_under_their_own_parents() const {
+    std::set<std::string> parents = {"0"};
+    for (const char* name : {"A", "B"})
+      if (!id_of(name).empty()) parents.insert(id_of(name));
+    for (const auto& r : shop.requests()) {
+      if (r.path != "/admin/directory/saveDirectory.html") continue;
+      const std::size_t at = r.body.find("&parentId=");
+      ASSERT_NE(at, std::string::npos) << r.body;
+      const std::string parent = r.body.substr(at + 10, r.body.find('&', at + 10) - at - 10);
+      EXPECT_TRUE(parents.count(parent)) << r.body;
+    }
+  }
+
   void expect_run_finished() const {
     EXPECT_THAT(view.calls, Contains(kFinalBox));
     ASSERT_FALSE(view.calls.empty());
@@ -120,10 +152,10 @@ class FaultMatrix : public ::testing::Test {
   demo_shop::DemoShop shop;
   ProgramState state;
   RecordingView view;
+  std::map<std::string, std::vector<std::string>> goods_;   // by sub-directory name
 
  private:
   std::set<std::string> before_;
-  std::map<std::string, std::vector<std::string>> goods_;
   platform::HttpTimeouts saved_timeouts_;
 };
 
@@ -297,6 +329,159 @@ TEST_F(FaultMatrix, ABackEndThatNeverAcceptsEndsEachRequestAtTheConnectTimeOut) 
   EXPECT_FALSE(probe.connected);
   EXPECT_THAT(probe.error, ::testing::HasSubstr("Timeout"));
 }
+
+// ------------------------------------------------------------------ session
+
+// A window that can lay the user's new log-in on the back end when the run
+// asks for one, or report that none came.
+class ReloginView : public RecordingView {
+ public:
+  std::function<bool()> log_in;
+  int asked = 0;
+  bool wait_for_backend_login() override {
+    ++asked;
+    return log_in && log_in();
+  }
+};
+
+struct ExpiryCase {
+  const char* note;
+  const char* expire_at;   // the session expires as the run makes this call
+  FaultRule rule;          // or the shop answers one request as logged out
+  Tree made_without_login; // what the shop holds when nobody logs in again
+};
+
+const ExpiryCase expiry_cases[] = {
+    {"before a sub-directory save", "log 子目录ID:201----子目录名称:A1上级目录:101----\r\n", {}, {{"A", ""}}},
+    {"before a goods query", "log A1子目录克隆成功\r\n", {}, {{"A", ""}, {"A1", "A"}}},
+    {"before a main directory save", "log 主目录ID:102----主目录名称:B----\r\n", {},
+     {{"A", ""}, {"A1", "A"}, {"A2", "A"}}},
+    {"on one batch save",
+     nullptr,
+     {.path_suffix = "platform/batchSaveGoodAndDirectory.html", .fault = Fault::expired_session, .times = 1},
+     {{"A", ""}, {"A1", "A"}}},
+};
+
+class FaultMatrixExpiry : public FaultMatrix, public ::testing::WithParamInterface<std::tuple<ExpiryCase, bool>> {
+ protected:
+  ReloginView relogin;
+};
+
+TEST_P(FaultMatrixExpiry, NoRequestAfterTheExpiredAnswerUnlessLoggedInAgain) {
+  const auto& [c, logs_in_again] = GetParam();
+  add_two_trees();
+  relogin.items = view.items;
+  std::size_t expired_from = 0;
+  bool expired = false;
+  if (c.expire_at) {
+    relogin.close_when = [&](const std::string& call) {
+      if (!expired && call == c.expire_at) {
+        expired = true;
+        expired_from = shop.requests().size();
+        shop.expire_backend_sessions();
+      }
+      return false;
+    };
+  } else {
+    shop.add_fault(c.rule);
+  }
+  relogin.log_in = [&] {
+    if (!logs_in_again) return false;
+    web_request(shop.backend_root() + "login.html", 1, "username=admin&password=demo123");
+    return true;
+  };
+
+  clone_and_dock_goods(relogin, state);
+
+  EXPECT_EQ(relogin.asked, 1);
+  expect_saves_under_their_own_parents();
+  if (logs_in_again) {
+    EXPECT_EQ(made(), kAll);
+    expect_goods_docked_for({"A1", "A2", "B1"});
+    for (const auto& save : shop.batch_saves()) EXPECT_TRUE(save.key_ok) << save.dir_id;
+  } else {
+    EXPECT_EQ(made(), c.made_without_login);
+    // The request that met the expired session is the last one.
+    const auto after = sent(expired_from);
+    if (c.expire_at) {
+      EXPECT_EQ(after.size(), 1u) << ::testing::PrintToString(after);
+    } else {
+      ASSERT_FALSE(after.empty());
+      EXPECT_THAT(after.back(), ::testing::StartsWith("/admin/platform/batchSaveGoodAndDirectory.html "));
+    }
+  }
+  // The view's calls carry on past the pause: the final box comes either way.
+  EXPECT_THAT(relogin.calls, Contains(kFinalBox));
+  EXPECT_EQ(relogin.calls.back(), "button on");
+}
+
+INSTANTIATE_TEST_SUITE_P(Expiry, FaultMatrixExpiry,
+                         ::testing::Combine(::testing::ValuesIn(expiry_cases), ::testing::Bool()),
+                         [](const auto& info) {
+                           return test::identifier(std::get<0>(info.param).note) +
+                                  (std::get<1>(info.param) ? "_logged_in_again" : "_no_new_log_in");
+                         });
+
+// ------------------------------------------------------------------ journal
+
+struct JournalCase {
+  const char* note;
+  std::string (*exe_dir)(const fs::path& root);
+  std::string (*data_dir)(const fs::path& root);
+  bool written;   // false: neither directory takes a file
+};
+
+// Read-only for everyone, root included.
+std::string read_only_dir(const fs::path&) { return "/proc"; }
+std::string user_data_dir(const fs::path& root) { return (root / "share" / "korvani-dock").string(); }
+std::string under_a_file(const fs::path& root) {
+  test::write_file(root / "plain-file", "x");
+  return (root / "plain-file" / "korvani-dock").string();
+}
+
+const JournalCase journal_cases[] = {
+    {"a read-only executable directory keeps the journal in the user data directory", read_only_dir, user_data_dir,
+     true},
+    {"with neither directory writable the run still docks everything", read_only_dir, under_a_file, false},
+};
+
+class FaultMatrixJournal : public FaultMatrix, public ::testing::WithParamInterface<JournalCase> {
+ protected:
+  test::TempDir root;
+};
+
+TEST_P(FaultMatrixJournal, TheRunGoesOnWhereverItsJournalCanGo) {
+  const JournalCase& c = GetParam();
+  const std::string data_dir = c.data_dir(root.path());
+  state.files_dir = choose_files_dir(c.exe_dir(root.path()), data_dir);
+  ASSERT_EQ(state.files_dir, data_dir);
+  state.supplier_host = shop.supplier_host();
+  add_two_trees();
+
+  clone_and_dock_goods(view, state);
+
+  EXPECT_EQ(made(), kAll);
+  expect_goods_docked_for({"A1", "A2", "B1"});
+  expect_run_finished();
+  const fs::path journal = fs::path(data_dir) / "对接记录.txt";
+  if (c.written) {
+    EXPECT_TRUE(fs::is_regular_file(journal));
+    // The journal kept there serves the next run: nothing is made twice.
+    RecordingView second;
+    second.items = view.items;
+    clone_and_dock_goods(second, state);
+    EXPECT_EQ(made(), kAll);
+    EXPECT_THAT(second.log_lines(), Not(Contains(::testing::HasSubstr("克隆成功"))));
+  } else {
+    EXPECT_FALSE(fs::exists(journal));
+    // One line says the journal could not be written, naming the file.
+    int naming = 0;
+    for (const auto& line : view.log_lines()) naming += line.find(journal.string()) != std::string::npos;
+    EXPECT_EQ(naming, 1);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Journal, FaultMatrixJournal, ::testing::ValuesIn(journal_cases), test::NamedAfterNote());
 
 // ------------------------------------------------------------------ names
 
