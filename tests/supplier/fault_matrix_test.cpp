@@ -225,8 +225,13 @@ class SupplierLoginFaults : public SupplierFaults, public ::testing::WithParamIn
  protected:
   // The shop's pages from a copy of its data, with the log-in answers replaced.
   void SetUp() override {
-    const char* data = std::getenv("KORVANI_DEMO_SHOP_DATA");
-    ASSERT_TRUE(data);
+    // Where the shop finds its pages too: the environment's folder, else the
+    // source tree's.
+    const char* named = std::getenv("KORVANI_DEMO_SHOP_DATA");
+    const fs::path data = named && *named ? fs::path(named)
+                                          : fs::path(__FILE__).parent_path().parent_path().parent_path() /
+                                                "tools" / "demo-shop" / "data";
+    ASSERT_TRUE(fs::is_directory(data)) << data;
     fs::copy(data, shop_data.path(), fs::copy_options::recursive);
     test::write_file(shop_data.path() / "supplier-login-ok.txt", GetParam().ok_answer);
     test::write_file(shop_data.path() / "supplier-login-wrong.html", GetParam().wrong_answer);
