@@ -5,6 +5,7 @@
 #include <chrono>
 #include <thread>
 
+#include "docking/backend_relogin_window.h"
 #include "platform/qt_text_qt.h"
 #include "platform/ui_bridge_qt.h"
 #include "supplier/catalog_list_model_qt.h"
@@ -79,9 +80,9 @@ void CatalogViewQt::keep_docking_texts(const ProgramState& run_state) {
 void CatalogViewQt::wait_ms(int ms) {
   const int override_ms = wait_override_ms.load();
   if (override_ms >= 0) ms = override_ms;
-  // Slices, so that a closed window ends the wait at once.
+  // Slices, so that a closed window or the stop button ends the wait at once.
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (!closed_) {
+  while (!closed_ && !stop_) {
     const auto now = std::chrono::steady_clock::now();
     if (now >= end) break;
     std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(end - now, std::chrono::milliseconds(20)));
@@ -89,5 +90,60 @@ void CatalogViewQt::wait_ms(int ms) {
 }
 
 void CatalogViewQt::set_wait_override_ms(int ms) { wait_override_ms = ms; }
+
+void CatalogViewQt::set_progress(int done, int total) {
+  on_window([&](CatalogWindow& w) { w.set_progress(done, total); });
+}
+
+bool CatalogViewQt::stop_requested() { return stop_; }
+
+void CatalogViewQt::request_stop() { stop_ = true; }
+
+void CatalogViewQt::clear_stop() { stop_ = false; }
+
+bool CatalogViewQt::skip_docked_directories() {
+  // A window that is gone has no tick box; the default of the box stands.
+  bool skip = true;
+  on_window([&](CatalogWindow& w) { skip = w.skip_docked_directories(); });
+  return skip;
+}
+
+bool CatalogViewQt::wait_for_backend_login() {
+  if (closed_ || stop_) return false;
+  // Set on the window thread when the re-login window goes, however.
+  auto window_gone = std::make_shared<std::atomic<bool>>(false);
+  Text backend_root;
+  const bool opened = on_window([&](CatalogWindow& w) {
+    backend_root = w.backend_root();
+    BackendReloginWindow* relogin = w.open_relogin_window();
+    QObject::connect(relogin, &BackendReloginWindow::finished, relogin, [window_gone] { *window_gone = true; });
+  });
+  if (!opened) return false;
+
+  // The looks at the back end are requests, so they are made here, on the
+  // worker, which waits anyway; the window thread stays free for the
+  // browser the user logs in with.
+  using clock = std::chrono::steady_clock;
+  auto next_look = clock::now() + std::chrono::milliseconds(BackendReloginWindow::poll_interval_ms());
+  bool logged_in = false;
+  while (!closed_ && !stop_) {
+    if (*window_gone) {
+      // Closed by hand: a log-in the last look had not seen yet still counts.
+      logged_in = BackendReloginWindow::backend_logged_in_again(backend_root);
+      break;
+    }
+    if (clock::now() >= next_look) {
+      if (BackendReloginWindow::backend_logged_in_again(backend_root)) {
+        logged_in = true;
+        break;
+      }
+      next_look = clock::now() + std::chrono::milliseconds(BackendReloginWindow::poll_interval_ms());
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  if (closed_ || stop_) logged_in = false;
+  on_window([&](CatalogWindow& w) { w.close_relogin_window(logged_in); });
+  return logged_in;
+}
 
 }  // namespace korvani

@@ -3,7 +3,7 @@
 // on the window's thread and returns when it is done. The worker and the
 // window share the adapter; once the window is closed, closed() answers true
 // and the other calls do nothing, so a worker never touches a control that
-// is gone.
+// is gone. The stop button reaches a worker through the same adapter.
 #include <QPointer>
 #include <atomic>
 #include <functional>
@@ -31,6 +31,19 @@ class CatalogViewQt final : public CatalogView {
   void keep_docking_texts(const ProgramState& run_state) override;
   void wait_ms(int ms) override;
   bool closed() override;
+  void set_progress(int done, int total) override;
+  bool stop_requested() override;
+  bool skip_docked_directories() override;
+  // Opens the re-login window and waits, off the window thread, until a
+  // look at the back end finds it logged in again (true), or the window is
+  // closed without that, stop is pressed or the catalog window goes (false).
+  bool wait_for_backend_login() override;
+
+  // The stop button (window thread): the run ends after the request in
+  // flight; a wait in progress ends at once.
+  void request_stop();
+  // A new run starts with no stop asked.
+  void clear_stop();
 
   // Runs `work` on the window's thread while the window lives; false when
   // it is gone.
@@ -43,6 +56,7 @@ class CatalogViewQt final : public CatalogView {
  private:
   QPointer<CatalogWindow> window_;   // read on the window's thread only
   std::atomic<bool> closed_{false};
+  std::atomic<bool> stop_{false};
 };
 
 }  // namespace korvani

@@ -9,15 +9,18 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTextCursor>
 #include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
+#include <algorithm>
 #include <atomic>
 #include <system_error>
 #include <thread>
 
+#include "docking/backend_relogin_window.h"
 #include "docking/docking.h"
 #include "platform/qt_text_qt.h"
 #include "supplier/catalog_list_model_qt.h"
@@ -133,6 +136,34 @@ CatalogWindow::CatalogWindow(ProgramState& state, QWidget* parent)
   read_button_->setGeometry(624, 24, 96, 32);
   connect(read_button_, &QPushButton::clicked, this, [this] { read_catalog(); });
 
+  // The docking run's controls take the free column under the read button.
+  progress_bar_ = new QProgressBar(frame);
+  progress_bar_->setObjectName(QStringLiteral("进度条_对接"));
+  progress_bar_->setGeometry(624, 72, 96, 24);
+  progress_bar_->setTextVisible(true);
+  progress_bar_->setAlignment(Qt::AlignCenter);
+  set_progress(0, 0);
+
+  stop_button_ = new QPushButton(QStringLiteral("停止"), frame);
+  stop_button_->setObjectName(QStringLiteral("按钮_停止"));
+  stop_button_->setGeometry(624, 104, 96, 32);
+  stop_button_->setEnabled(false);
+  connect(stop_button_, &QPushButton::clicked, this, [this] { stop_docking(); });
+
+  skip_box_ = new QCheckBox(QStringLiteral("跳过已对接目录"), frame);
+  skip_box_->setObjectName(QStringLiteral("选择框_跳过已对接"));
+  skip_box_->setGeometry(620, 148, 108, 24);
+  skip_box_->setChecked(true);
+  skip_box_->setToolTip(QStringLiteral("已对接过且后台仍有的目录不再重复克隆"));
+  // Seven characters and the check may not fit a large system font: drawn
+  // smaller rather than cut off.
+  for (QFont font = skip_box_->font(); skip_box_->sizeHint().width() > skip_box_->width();) {
+    const int pixels = QFontInfo(font).pixelSize();
+    if (pixels <= 8) break;
+    font.setPixelSize(pixels - 1);
+    skip_box_->setFont(font);
+  }
+
   // Idle until the creation steps set its period.
   timer_ = new QTimer(frame);
   timer_->setObjectName(QStringLiteral("时钟1"));
@@ -190,8 +221,10 @@ CatalogWindow::CatalogWindow(ProgramState& state, QWidget* parent)
 CatalogWindow::~CatalogWindow() { view_->window_gone(); }
 
 void CatalogWindow::closeEvent(QCloseEvent* event) {
-  // A running worker stops at its next step from here on.
+  // A running worker stops at its next step from here on, a re-login it
+  // waits on included.
   view_->window_gone();
+  close_relogin_window(false);
   event->accept();
 }
 
@@ -235,18 +268,62 @@ void CatalogWindow::start_docking() {
 
   auto view = view_;
   auto state = worker_state(state_);
+  // A stop pressed during an earlier run is no business of this one.
+  view->clear_stop();
   ++running_runs;
+  ++runs_going_;
+  stop_button_->setEnabled(true);
   try {
     std::thread([run = std::move(run), view, state] {
       run(*view, *state);
       // The docking runs hand their texts back themselves before the button
       // comes back; this keeps whatever a run wrote after that.
-      view->on_window([&](CatalogWindow& window) { window.keep_docking_texts(*state); });
+      view->on_window([&](CatalogWindow& window) {
+        window.keep_docking_texts(*state);
+        window.run_ended();
+      });
       --running_runs;
     }).detach();
   } catch (const std::system_error&) {
     --running_runs;
+    run_ended();
     append_log(utf8_to_ansi("无法启动对接线程\r\n"));
+  }
+}
+
+void CatalogWindow::run_ended() {
+  if (runs_going_ > 0) --runs_going_;
+  if (runs_going_ == 0) stop_button_->setEnabled(false);
+}
+
+void CatalogWindow::set_progress(int done, int total) {
+  // A range of 0..0 would make the bar a busy indicator.
+  progress_bar_->setRange(0, total > 0 ? total : 1);
+  progress_bar_->setValue(std::clamp(done, 0, total > 0 ? total : 1));
+  progress_bar_->setFormat(QStringLiteral("%1/%2").arg(done).arg(total));
+}
+
+void CatalogWindow::stop_docking() {
+  view_->request_stop();
+  // Taken: the run ends after its request in flight.
+  stop_button_->setEnabled(false);
+  close_relogin_window(false);
+}
+
+bool CatalogWindow::skip_docked_directories() const { return skip_box_->isChecked(); }
+
+BackendReloginWindow* CatalogWindow::open_relogin_window() {
+  relogin_ = BackendReloginWindow::open(BackendReloginWindow::entry_url(state_.backend_root, state_.backend_url), this);
+  return relogin_;
+}
+
+void CatalogWindow::close_relogin_window(bool logged_in) {
+  BackendReloginWindow* relogin = relogin_ ? relogin_.data() : BackendReloginWindow::current();
+  if (!relogin || relogin->parentWidget() != this) return;
+  if (logged_in) {
+    relogin->logged_in();
+  } else {
+    relogin->close();
   }
 }
 

@@ -3,6 +3,7 @@
 // catalog into the check list, tick what is wanted (a main directory carries
 // its sub-directories along, "全选" ticks everything), and start batch docking
 // on a worker thread, which reports in the log pane.
+#include <QPointer>
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -15,6 +16,7 @@ class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
+class QProgressBar;
 class QPushButton;
 class QTimer;
 class QTreeView;
@@ -22,6 +24,7 @@ class QTreeWidget;
 
 namespace korvani {
 
+class BackendReloginWindow;
 class CatalogListBox;
 class CatalogListModel;
 class CatalogTableModel;
@@ -60,6 +63,20 @@ class CatalogWindow : public QWidget {
   void set_timer_interval(int ms);
   int timer_interval() const;
 
+  // The progress bar: items done of items ticked.
+  void set_progress(int done, int total);
+  // "停止" clicked: the running run ends after its request in flight, and a
+  // re-login it waits on is given up.
+  void stop_docking();
+  // "跳过已对接目录", asked at the start of each run.
+  bool skip_docked_directories() const;
+
+  // The re-login window of a run that met an expired back-end session.
+  BackendReloginWindow* open_relogin_window();
+  // Closes it; `logged_in` says why.
+  void close_relogin_window(bool logged_in);
+  Text backend_root() const { return state_.backend_root; }
+
   CatalogListModel* list_model() const;
   CatalogListBox* list_box() const { return list_box_; }
   const CatalogTable& work_table() const { return table_; }
@@ -78,6 +95,8 @@ class CatalogWindow : public QWidget {
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  void run_ended();
+
   ProgramState& state_;
   CatalogTable table_;
   std::shared_ptr<CatalogViewQt> view_;
@@ -95,6 +114,12 @@ class CatalogWindow : public QWidget {
   QTreeView* work_table_view_ = nullptr;
   QTreeWidget* goods_table_view_ = nullptr;
   QLineEdit* goods_field_ = nullptr;
+  QProgressBar* progress_bar_ = nullptr;
+  QPushButton* stop_button_ = nullptr;
+  QCheckBox* skip_box_ = nullptr;
+  QPointer<BackendReloginWindow> relogin_;
+  // Runs this window started whose worker has not ended yet.
+  int runs_going_ = 0;
 };
 
 }  // namespace korvani

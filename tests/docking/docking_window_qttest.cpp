@@ -1,15 +1,20 @@
 // Docking runs started from the catalog window against the demo shop: the
 // button rule with the real runs, the window while a run goes on and while
-// its final box is up, closing it mid-run, and a whole goods docking run
-// from the supplier log-in on.
+// its final box is up, closing it mid-run, a whole goods docking run from
+// the supplier log-in on, the run's own controls (progress, stop, the skip
+// tick box), and a run that meets an expired back-end session.
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QGroupBox>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QWebEngineView>
 #include <QtTest>
 #include <algorithm>
 #include <filesystem>
@@ -20,6 +25,7 @@
 
 #include "app/program_state.h"
 #include "demo_shop.h"
+#include "docking/backend_relogin_window.h"
 #include "platform/http.h"
 #include "supplier/catalog_list_model_qt.h"
 #include "supplier/catalog_view_qt.h"
@@ -133,6 +139,13 @@ class DockingWindowTest : public QObject {
   void closing_mid_run_stops_the_requests();
   void closing_the_window_takes_the_final_box_with_it();
   void supplier_log_in_through_a_whole_goods_docking_run();
+  void run_controls_lie_in_the_free_column_data();
+  void run_controls_lie_in_the_free_column();
+  void stop_and_progress_through_a_run();
+  void stop_ends_the_run_within_one_request_data();
+  void stop_ends_the_run_within_one_request();
+  void skip_tick_box_is_read_at_the_start_of_each_run();
+  void an_expired_session_mid_run_pauses_it_until_the_log_in();
 
  private:
   CatalogWindow* open_read_window();
@@ -146,6 +159,7 @@ class DockingWindowTest : public QObject {
 void DockingWindowTest::initTestCase() {
   QApplication::setQuitOnLastWindowClosed(false);
   CatalogViewQt::set_wait_override_ms(0);
+  BackendReloginWindow::set_poll_interval_ms(50);
   shop_ = std::make_unique<demo_shop::DemoShop>();
   QVERIFY(shop_->start());
   QVERIFY(log_in_backend(*shop_));
@@ -162,11 +176,16 @@ void DockingWindowTest::init() {
   state_->supplier_id = shop_->platform_id();
   state_->files_dir = dir_->path().string();
   shop_->clear_faults();
+  // A test before may have left the jar with another shop's sessions, or
+  // this shop's expired.
+  QVERIFY(log_in_backend(*shop_));
+  QVERIFY(log_in_supplier(*shop_));
   shop_->clear_requests();
   CatalogWindow::set_docking_runs({}, {});
 }
 
 void DockingWindowTest::cleanup() {
+  CatalogViewQt::set_wait_override_ms(0);
   shop_->clear_faults();
   if (QMessageBox* box = visible_box()) box->button(QMessageBox::Ok)->click();
   for (QWidget* widget : QApplication::topLevelWidgets())
@@ -326,6 +345,8 @@ void DockingWindowTest::a_second_run_starts_with_the_key_of_the_first() {
   // The second run's goods queries get no page: the only key it can have is
   // the one the first run found.
   shop_->add_fault({.path_suffix = "platform/platFormDirGoodsDataQuery.html", .fault = demo_shop::Fault::drop});
+  // The directories are made again, so that their goods are docked again.
+  window->findChild<QCheckBox*>(q("选择框_跳过已对接"))->setChecked(false);
   auto* quick = at_once ? new ClickWhenEnabled(dock) : nullptr;
   visible_box()->button(QMessageBox::Ok)->click();
   if (at_once) {
@@ -465,38 +486,286 @@ void DockingWindowTest::supplier_log_in_through_a_whole_goods_docking_run() {
     QCOMPARE(made[d.name].parent_id, expected_parent);
   }
 
-  // Each docked sub-directory holds the goods of the supplier's first page.
+  // Each docked sub-directory holds all the supplier's goods of it, one
+  // batch save for each page of 20 (at least one).
   std::map<std::string, std::vector<std::string>> goods;  // supplier sub id -> goods ids
   for (const auto& f : data_lines("goods-default.txt"))
     if (f.size() >= 2) {
       auto& list = goods[f[0]];
       if (!f[1].empty()) list.push_back(f[1]);
     }
-  int subs = 0;
+  std::size_t pages = 0;
   for (const auto& d : ticked) {
     if (d.parent_id.empty()) {
       QVERIFY(shop.goods_docked(made[d.name].id).empty());
       continue;
     }
-    ++subs;
     auto docked = shop.goods_docked(made[d.name].id);
     std::sort(docked.begin(), docked.end());
     auto listed = goods.find(d.id);
     if (listed == goods.end()) {
       QCOMPARE(docked.size(), std::size_t(3));  // the shop's generated goods
+      ++pages;
       continue;
     }
-    std::vector<std::string> first_page(listed->second.begin(),
-                                        listed->second.begin() + std::min<std::size_t>(20, listed->second.size()));
-    std::sort(first_page.begin(), first_page.end());
-    QCOMPARE(docked, first_page);
+    std::vector<std::string> all = listed->second;
+    std::sort(all.begin(), all.end());
+    QCOMPARE(docked, all);
+    pages += std::max<std::size_t>(1, (all.size() + 19) / 20);
   }
   const auto saves = shop.batch_saves();
-  QCOMPARE(int(saves.size()), subs);
+  QCOMPARE(saves.size(), pages);
   for (const auto& s : saves) QVERIFY(s.key_ok);
   const QString log = window->findChild<QPlainTextEdit*>(q("编辑框1"))->toPlainText();
-  QVERIFY2(!log.contains(q("失败")) && !log.contains(q("未克隆")) && !log.contains(q("未对接")), qPrintable(log));
+  QVERIFY2(!log.contains(q("克隆失败")) && !log.contains(q("未克隆")) && !log.contains(q("未对接")), qPrintable(log));
   window->close();
+}
+
+// ------------------------------------------------- the run's own controls
+
+void DockingWindowTest::run_controls_lie_in_the_free_column_data() {
+  QTest::addColumn<QString>("name");
+  QTest::addColumn<QRect>("geometry");
+  QTest::addColumn<QString>("text");
+  QTest::newRow("the progress bar sits under the read button, at nought")
+      << q("进度条_对接") << QRect(624, 72, 96, 24) << q("0/0");
+  QTest::newRow("the stop button follows it") << q("按钮_停止") << QRect(624, 104, 96, 32) << q("停止");
+  QTest::newRow("the skip tick box comes last")
+      << q("选择框_跳过已对接") << QRect(620, 148, 108, 24) << q("跳过已对接目录");
+}
+
+void DockingWindowTest::run_controls_lie_in_the_free_column() {
+  QFETCH(QString, name);
+  QFETCH(QRect, geometry);
+  QFETCH(QString, text);
+
+  CatalogWindow window(*state_);
+  window.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&window));
+  auto* frame = window.findChild<QGroupBox*>(q("分组框1"));
+  auto* control = window.findChild<QWidget*>(name);
+  QVERIFY2(control, qPrintable(name));
+  QCOMPARE(control->parentWidget(), frame);
+  QCOMPARE(control->geometry(), geometry);
+  QVERIFY(control->isVisible());
+  QVERIFY(frame->rect().contains(control->geometry()));
+
+  const auto in_window = [&](QWidget* w) { return QRect(w->mapTo(&window, QPoint(0, 0)), w->size()); };
+  const QRect mine = in_window(control);
+  for (const char* other_name : {"分组框3", "选择列表框1", "按钮1", "分组框2", "编辑框1", "透明标签4", "选择框4",
+                                 "透明标签3", "对接商品框", "透明标签2", "对接目录框", "透明标签1", "批量对接",
+                                 "进度条_对接", "按钮_停止", "选择框_跳过已对接"}) {
+    if (q(other_name) == name) continue;
+    auto* other = window.findChild<QWidget*>(q(other_name));
+    QVERIFY2(other, other_name);
+    QVERIFY2(!mine.intersects(in_window(other)), other_name);
+  }
+
+  if (auto* bar = qobject_cast<QProgressBar*>(control)) {
+    QCOMPARE(bar->text(), text);
+  } else if (auto* button = qobject_cast<QAbstractButton*>(control)) {
+    QCOMPARE(button->text(), text);
+    // The whole text shows.
+    QVERIFY2(button->sizeHint().width() <= button->width(), qPrintable(name));
+    QCOMPARE(button->isEnabled(), !qobject_cast<QPushButton*>(control));  // stop idles, the tick box works
+    if (auto* box = qobject_cast<QCheckBox*>(control)) QVERIFY(box->isChecked());
+  }
+}
+
+void DockingWindowTest::stop_and_progress_through_a_run() {
+  CatalogWindow* window = open_read_window();
+  auto* stop = window->findChild<QPushButton*>(q("按钮_停止"));
+  auto* dock = window->findChild<QPushButton*>(q("批量对接"));
+  auto* bar = window->findChild<QProgressBar*>(q("进度条_对接"));
+  QVERIFY(!stop->isEnabled());
+  // The first save is slow, so that the run is caught going on.
+  shop_->add_fault({.path_suffix = "directory/saveDirectory.html",
+                    .fault = demo_shop::Fault::delay,
+                    .delay_ms = 600,
+                    .times = 1});
+  start(window, true, false);
+  QVERIFY(stop->isEnabled());
+  QTRY_VERIFY_WITH_TIMEOUT(!backend_paths(*shop_).empty(), 2000);
+  QVERIFY(stop->isEnabled());
+  QCOMPARE(bar->text(), q("0/3"));
+
+  QTRY_VERIFY_WITH_TIMEOUT(visible_box() != nullptr, 10000);
+  QCOMPARE(visible_box()->text(), q("目录克隆完成"));
+  QCOMPARE(bar->text(), q("3/3"));
+  QCOMPARE(bar->value(), bar->maximum());
+  visible_box()->button(QMessageBox::Ok)->click();
+  QTRY_VERIFY_WITH_TIMEOUT(dock->isEnabled() && window->timer_interval() == 100, 2000);
+  QTRY_VERIFY_WITH_TIMEOUT(!stop->isEnabled(), 2000);
+  // The final figures stay up until the next run.
+  QCOMPARE(bar->text(), q("3/3"));
+}
+
+void DockingWindowTest::stop_ends_the_run_within_one_request_data() {
+  QTest::addColumn<bool>("in_the_pause");
+  QTest::newRow("stop during the pause after a docked sub-directory") << true;
+  QTest::newRow("stop while the back end is slow to answer a save") << false;
+}
+
+void DockingWindowTest::stop_ends_the_run_within_one_request() {
+  QFETCH(bool, in_the_pause);
+  const std::string save = "/admin/directory/saveDirectory.html";
+  const std::string batch_save = "/admin/platform/batchSaveGoodAndDirectory.html";
+  CatalogWindow* window = open_read_window();
+  auto* stop = window->findChild<QPushButton*>(q("按钮_停止"));
+  auto* dock = window->findChild<QPushButton*>(q("批量对接"));
+  const auto count = [&](const std::string& path) {
+    const auto paths = backend_paths(*shop_);
+    return std::count(paths.begin(), paths.end(), path);
+  };
+  if (in_the_pause) {
+    // Left alone, the pause after the first docked sub-directory would hold
+    // the run for a minute.
+    CatalogViewQt::set_wait_override_ms(60000);
+    start(window, true, true);
+    QTRY_VERIFY_WITH_TIMEOUT(count(batch_save) == 1, 10000);
+  } else {
+    shop_->add_fault({.path_suffix = "directory/saveDirectory.html",
+                      .fault = demo_shop::Fault::delay,
+                      .delay_ms = 1500,
+                      .times = 1});
+    start(window, true, false);
+    QTRY_VERIFY_WITH_TIMEOUT(count(save) == 1, 5000);
+  }
+  const std::size_t requests_at_stop = backend_paths(*shop_).size();
+  QTest::mouseClick(stop, Qt::LeftButton);
+  QVERIFY(!stop->isEnabled());
+
+  QTRY_VERIFY_WITH_TIMEOUT(visible_box() != nullptr, 10000);
+  QCOMPARE(visible_box()->text(), q("目录克隆完成"));
+  const auto paths = backend_paths(*shop_);
+  if (in_the_pause) {
+    // Nothing after the batch save the pause followed.
+    QCOMPARE(paths.size(), requests_at_stop);
+    QCOMPARE(paths.back(), batch_save);
+  } else {
+    // The save under way ends, and at most the look-up that completes it.
+    QCOMPARE(count(save), 1);
+    QVERIFY2(paths.size() <= requests_at_stop + 1, paths.back().c_str());
+  }
+  QCOMPARE(count(save), in_the_pause ? 2 : 1);
+  visible_box()->button(QMessageBox::Ok)->click();
+  QTRY_VERIFY_WITH_TIMEOUT(dock->isEnabled() && window->timer_interval() == 100, 2000);
+  QTRY_VERIFY_WITH_TIMEOUT(!stop->isEnabled(), 2000);
+  QTRY_COMPARE_WITH_TIMEOUT(CatalogWindow::running_docking_runs(), 0, 2000);
+  QCOMPARE(backend_paths(*shop_).size(), paths.size());
+
+  // The next run is not stopped by the press that ended this one.
+  shop_->clear_requests();
+  CatalogViewQt::set_wait_override_ms(0);
+  start(window, true, false);
+  QTRY_VERIFY_WITH_TIMEOUT(visible_box() != nullptr, 10000);
+  QVERIFY(count(save) + count("/admin/directory/initadd.html") > 0);
+  visible_box()->button(QMessageBox::Ok)->click();
+}
+
+void DockingWindowTest::skip_tick_box_is_read_at_the_start_of_each_run() {
+  auto seen = std::make_shared<std::vector<bool>>();
+  CatalogWindow::set_docking_runs(
+      [seen](CatalogView& view, ProgramState&) {
+        const bool skip = view.skip_docked_directories();
+        view.set_button_enabled(false);  // a mark that the read is done
+        view.set_button_enabled(true);
+        seen->push_back(skip);
+      },
+      {});
+  CatalogWindow* window = CatalogWindow::open(*state_);
+  auto* skip = window->findChild<QCheckBox*>(q("选择框_跳过已对接"));
+  for (bool ticked : {true, false, true}) {
+    const std::size_t before = seen->size();
+    skip->setChecked(ticked);
+    start(window, true, false);
+    QTRY_COMPARE_WITH_TIMEOUT(seen->size(), before + 1, 2000);
+    QTRY_COMPARE_WITH_TIMEOUT(CatalogWindow::running_docking_runs(), 0, 2000);
+    QCOMPARE(seen->back(), ticked);
+  }
+}
+
+// ------------------------------------------------ an expired session mid-run
+
+void DockingWindowTest::an_expired_session_mid_run_pauses_it_until_the_log_in() {
+  CatalogWindow* window = open_read_window();
+  const auto catalog = supplier_catalog("catalog-default.txt");
+  std::set<std::string> before;
+  for (const auto& d : shop_->directories()) before.insert(d.id);
+  const std::size_t batch_saves_before = shop_->batch_saves().size();
+  const std::string save = "/admin/directory/saveDirectory.html";
+  const auto saves = [&] {
+    const auto paths = backend_paths(*shop_);
+    return std::count(paths.begin(), paths.end(), save);
+  };
+  // The session ends while the first save is answered: the save took effect,
+  // the request after it meets a logged-out back end.
+  shop_->add_fault({.path_suffix = "directory/saveDirectory.html",
+                    .fault = demo_shop::Fault::delay,
+                    .delay_ms = 800,
+                    .times = 1});
+  start(window, true, true);
+  QTRY_VERIFY_WITH_TIMEOUT(saves() == 1, 5000);
+  shop_->expire_backend_sessions();
+
+  QTRY_VERIFY_WITH_TIMEOUT(BackendReloginWindow::current() != nullptr, 10000);
+  QPointer<BackendReloginWindow> relogin = BackendReloginWindow::current();
+  QCOMPARE(relogin->windowTitle(), q("重新登录后台"));
+  QVERIFY(relogin->isWindow());
+  QVERIFY(!visible_box());
+  const std::size_t paused_at = backend_paths(*shop_).size();
+  auto* browser = relogin->findChild<QWebEngineView*>();
+  QVERIFY(browser);
+  QTRY_VERIFY_WITH_TIMEOUT(browser->url().path().endsWith(q("index.html")), 10000);
+
+  // The user fills in the back end's own form, as often as it takes the page
+  // to be there.
+  auto submitted = std::make_shared<bool>(false);
+  QTimer filler;
+  connect(&filler, &QTimer::timeout, browser, [view = QPointer<QWebEngineView>(browser), submitted] {
+    if (!view || *submitted) return;
+    view->page()->runJavaScript(
+        q("(function () {"
+          "  const form = document.getElementById('loginForm');"
+          "  if (!form) return false;"
+          "  form.querySelector('input[name=username]').value = '%1';"
+          "  form.querySelector('input[name=password]').value = '%2';"
+          "  form.submit();"
+          "  return true;"
+          "})()")
+            .arg(q(demo_shop::DemoShop::backend_user), q(demo_shop::DemoShop::backend_password)),
+        [submitted](const QVariant& done) { *submitted = *submitted || done.toBool(); });
+  });
+  filler.start(200);
+  // Paused: the run sends nothing of its own while the user logs in.
+  QTRY_VERIFY_WITH_TIMEOUT(*submitted, 15000);
+  QTRY_VERIFY_WITH_TIMEOUT(relogin.isNull(), 15000);
+  filler.stop();
+  QVERIFY(backend_paths(*shop_).size() > paused_at);
+
+  QTRY_VERIFY_WITH_TIMEOUT(visible_box() != nullptr, 20000);
+  QCOMPARE(visible_box()->text(), q("目录克隆完成"));
+  const QString log = window->findChild<QPlainTextEdit*>(q("编辑框1"))->toPlainText();
+  QVERIFY2(!log.contains(q("克隆失败")) && !log.contains(q("未克隆")) && !log.contains(q("未对接")), qPrintable(log));
+
+  // Every ticked directory exactly once, the sub-directories under theirs.
+  QCOMPARE(saves(), 3);
+  std::map<std::string, std::vector<demo_shop::Directory>> made;  // by name
+  for (const auto& d : shop_->directories())
+    if (!before.count(d.id)) made[d.name].push_back(d);
+  QCOMPARE(made.size(), std::size_t(3));
+  const SupplierDirectory& main_dir = catalog[10];
+  QVERIFY(main_dir.parent_id.empty());
+  QCOMPARE(made[main_dir.name].size(), std::size_t(1));
+  const std::string main_id = made[main_dir.name].front().id;
+  for (std::size_t row : {11, 12}) {
+    const auto& copies = made[catalog[row].name];
+    QCOMPARE(copies.size(), std::size_t(1));
+    QCOMPARE(copies.front().parent_id, main_id);
+  }
+  QCOMPARE(shop_->batch_saves().size(), batch_saves_before + 2);
+  visible_box()->button(QMessageBox::Ok)->click();
+  QTRY_VERIFY_WITH_TIMEOUT(window->findChild<QPushButton*>(q("批量对接"))->isEnabled(), 2000);
 }
 
 QTEST_MAIN(DockingWindowTest)
