@@ -553,6 +553,30 @@ TEST_F(ShopTest, GoodsQueryPagesTwentyAtATimeWithTheSessionKey) {
   EXPECT_EQ(replaced[0][1] + replaced[1][1], "G1");
 }
 
+TEST_F(ShopTest, BrokenPagingAnswersPageOneForEveryPage) {
+  const std::string cookie = log_in_backend();
+  auto first_ids = [&](int page) {
+    std::vector<std::string> ids;
+    const Answer a = admin("platform/platFormDirGoodsDataQuery.html",
+                           "keyWord=&keyType=1&goodPlat=0&platFormId=" + shop.platform_id() +
+                               "&directoryId=100101&nowPage=" + std::to_string(page) + "&everyPage=20",
+                           cookie);
+    for (const auto& m : all_matches(a.body, kGoods))
+      if (!m[1].empty()) ids.push_back(m[1]);
+    return ids;
+  };
+  shop.set_goods_paging_broken(true);
+  for (int page : {2, 3, 7}) {
+    const auto ids = first_ids(page);
+    ASSERT_EQ(ids.size(), 20u) << page;
+    EXPECT_EQ(ids[0], "10010101") << page;
+  }
+  shop.set_goods_paging_broken(false);
+  const auto second = first_ids(2);
+  ASSERT_EQ(second.size(), 5u);
+  EXPECT_EQ(second[0], "10010121");
+}
+
 TEST_F(ShopTest, BatchSaveDocksGoodsOnlyWithTheIssuedKey) {
   const std::string cookie = log_in_backend();
   Answer page = admin("platform/platFormDirGoodsDataQuery.html",
