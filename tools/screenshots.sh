@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Regenerates the README's pictures: walks the demo against a demo shop on
+# 127.0.0.1:18080/18081 under a private Xvfb display and grabs every window.
+#   bash tools/screenshots.sh [output-dir]     (default docs/screenshots)
+# QT_SCALE_FACTOR=2 bash tools/screenshots.sh /tmp/hidpi   looks at HiDPI.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build_dir=${KORVANI_BUILD_DIR:-build}
+out=$(realpath -m "${1:-docs/screenshots}")
+display=${KORVANI_SCREENSHOT_DISPLAY:-:47}
+scale=${QT_SCALE_FACTOR:-1}
+
+cmake --build "$build_dir" -j2 --target screenshots_qttest >/dev/null
+driver="$build_dir/tests/screenshots_qttest"
+
+# A screen large enough for the biggest window at the chosen scale.
+screen=$(awk -v s="$scale" 'BEGIN { f = int(s) + (s > int(s)); if (f < 1) f = 1; printf "%dx%dx24", 1000 * f, 800 * f }')
+Xvfb "$display" -screen 0 "$screen" -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+trap 'kill $xvfb 2>/dev/null || true' EXIT
+for _ in $(seq 50); do
+  [ -e "/tmp/.X11-unix/X${display#:}" ] && break
+  if ! kill -0 "$xvfb" 2>/dev/null; then
+    echo "screenshots.sh: Xvfb could not start on $display; set KORVANI_SCREENSHOT_DISPLAY to a free one." >&2
+    exit 1
+  fi
+  sleep 0.1
+done
+
+mkdir -p "$out"
+rm -f "$out"/[0-9]-*.png
+[ "$(id -u)" -eq 0 ] && export QTWEBENGINE_DISABLE_SANDBOX=1
+DISPLAY=$display QT_QPA_PLATFORM=xcb KORVANI_SCREENSHOT_DIR=$out \
+  KORVANI_DEMO_SHOP_DATA="$PWD/tools/demo-shop/data" \
+  QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu --disable-background-networking --disable-component-update" \
+  QT_LOGGING_RULES=${QT_LOGGING_RULES:-qt.webenginecontext.info=false} \
+  "$driver" -silent
+ls -l "$out"
