@@ -10,6 +10,10 @@
 #include "app/files_dir.h"
 #include "app/program_state.h"
 #include "demo_shop.h"
+#include "docking/docking.h"
+#include "docking/recording_view.h"
+#include "web/web_request.h"
+#include "platform/http.h"
 #include "supplier/catalog.h"
 #include "support/test_support.h"
 #include "text/text.h"
@@ -24,8 +28,15 @@ namespace fs = std::filesystem;
 // a normal user.
 constexpr const char* kUnwritableProgramDir = "/proc";
 
-// The files the program writes, by the names they go under.
-const std::set<std::string> kWrittenFiles = {"卡盟对接缓存.txt", "返回.txt"};
+// The files the program writes whose names are fixed.
+const std::set<std::string> kWrittenFiles = {"卡盟对接缓存.txt", "返回.txt", "对接记录.txt"};
+
+// A docking run's log goes to "对接日志-<date>-<time>.txt".
+bool is_run_log(const std::string& name) {
+  const std::string head = "对接日志-", tail = ".txt";
+  return name.size() > head.size() + tail.size() && name.compare(0, head.size(), head) == 0 &&
+         name.compare(name.size() - tail.size(), tail.size(), tail) == 0;
+}
 
 std::set<std::string> names_in(const fs::path& dir) {
   std::set<std::string> names;
@@ -47,11 +58,13 @@ class InstalledProgramFiles : public ::testing::Test {
     fs::current_path(cwd);
     state.files_dir = choose_files_dir(kUnwritableProgramDir, data_dir.string());
     for (const auto& name : kWrittenFiles) ASSERT_FALSE(fs::exists(files_path(program_dir, name))) << name;
+    for (const auto& name : names_in(program_dir)) ASSERT_FALSE(is_run_log(name)) << name;
   }
   void TearDown() override {
     fs::current_path(old_cwd);
     // Nor beside the program that really runs (the test's own).
     for (const auto& name : kWrittenFiles) EXPECT_FALSE(fs::exists(files_path(program_dir, name))) << name;
+    for (const auto& name : names_in(program_dir)) EXPECT_FALSE(is_run_log(name)) << name;
   }
 
   test::TempDir temp;
@@ -62,19 +75,37 @@ class InstalledProgramFiles : public ::testing::Test {
   ProgramState state;
 };
 
-TEST_F(InstalledProgramFiles, TheCatalogReadWritesItsCacheAndResponseLogIntoTheDataDirectory) {
+// The whole road: the catalog read, then a docking run over what it listed.
+TEST_F(InstalledProgramFiles, EveryFileOfACatalogReadAndADockingRunGoesIntoTheDataDirectory) {
   ASSERT_EQ(state.files_dir, data_dir.string());
-  state.catalog_text = percent_decode(demo_shop::generate_catalog_page(2, 2));
-  ASSERT_FALSE(state.catalog_text.empty());
-
+  state.catalog_text = percent_decode(demo_shop::generate_catalog_page(2, 1));
   CatalogTable table;
-  const CatalogReadResult result = read_catalog(state, table);
+  const CatalogReadResult read = read_catalog(state, table);
+  ASSERT_EQ(read.items.size(), 4u);
+  EXPECT_EQ(read.log, "") << ansi_to_utf8(read.log);
 
-  EXPECT_EQ(result.items.size(), 6u);
-  EXPECT_EQ(result.log, "") << ansi_to_utf8(result.log);
-  EXPECT_EQ(names_in(data_dir), kWrittenFiles);
+  platform::cookie_jar_clear();
+  demo_shop::DemoShop shop;
+  ASSERT_TRUE(shop.start());
+  web_request(shop.backend_root() + "login.html", 1, "username=admin&password=demo123");
+  state.backend_root = shop.backend_root();
+  state.supplier_host = shop.supplier_host();
+  state.supplier_id = shop.platform_id();
+  test::RecordingView view;
+  for (const Text& item : read.items) view.items.push_back({item, true});
+  clone_directories(view, state);
+  platform::cookie_jar_clear();
+
+  std::set<std::string> written = names_in(data_dir);
+  std::set<std::string> run_logs;
+  for (const auto& name : written)
+    if (is_run_log(name)) run_logs.insert(name);
+  for (const auto& name : run_logs) written.erase(name);
+  EXPECT_EQ(written, kWrittenFiles);
+  EXPECT_EQ(run_logs.size(), 1u);
   EXPECT_EQ(names_in(cwd), std::set<std::string>{});
   EXPECT_EQ(names_in(temp.path()), (std::set<std::string>{"cwd", "home"}));
+  EXPECT_NE(test::read_file(data_dir / fs::path(u8"对接记录.txt")), "") << "the run saved its directories";
 }
 
 }  // namespace
