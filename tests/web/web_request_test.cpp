@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
@@ -128,6 +129,69 @@ TEST_F(WebRequestTest, ALogInCookieGoesWithTheNextRequestFromAnotherThread) {
                                       "Accept: [^\r]+\r\nAccept-Language: zh-cn\r\n"
                                       "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 0\r\n"));
   EXPECT_THAT(requests[1].header_text, HasSubstr(web_request_header_text(url)));
+}
+
+// Docking threads log in and read pages while the window thread copies
+// cookies in and out of the same jar: no request may go without a cookie the
+// jar held all along, and no answer may come back other than whole.
+TEST_F(WebRequestTest, ThreadsRequestingWhileAnotherChangesTheJarLoseNoCookie) {
+  platform::Cookie probe;
+  probe.name = "probe";
+  probe.value = "0";
+  probe.domain = "127.0.0.1";
+  ASSERT_TRUE(platform::cookie_jar_put(probe));
+
+  std::atomic<bool> done{false};
+  std::atomic<int> torn{0};
+  std::thread jar([&] {
+    platform::Cookie scratch = probe;
+    scratch.name = "scratch";
+    for (int i = 1; i < 100000; ++i) {
+      probe.value = std::to_string(i);
+      if (!platform::cookie_jar_put(probe)) ++torn;
+      scratch.value = probe.value;
+      platform::cookie_jar_put(scratch);
+      bool probe_seen = false;
+      for (const auto& c : platform::cookie_jar_all()) {
+        if (c.name == "probe") probe_seen = true;
+        if (c.name == "FRONTSID" && c.value.size() != 32) ++torn;
+      }
+      if (!probe_seen) ++torn;
+      platform::cookie_jar_remove("127.0.0.1", "/", "scratch");
+      if (done) break;
+    }
+  });
+
+  const std::string catalog_url = supplier_ + "/front/inter/dirList.htm";
+  std::atomic<int> whole{0};
+  std::vector<std::thread> workers;
+  for (int t = 0; t < 4; ++t) {
+    workers.emplace_back([&] {
+      for (int i = 0; i < 8; ++i) {
+        // Every log-in replaces the session cookie; any of them is a valid session.
+        if (web_request(supplier_ + "/frontLogin.htm", 1, "userName=demo&password=demo123").find("code") !=
+            std::string::npos)
+          ++whole;
+        if (web_request(catalog_url, 1) == shop_.catalog_page()) ++whole;
+      }
+    });
+  }
+  for (auto& w : workers) w.join();
+  done = true;
+  jar.join();
+
+  EXPECT_EQ(whole.load(), 4 * 8 * 2);
+  EXPECT_EQ(torn.load(), 0);
+  for (const auto& r : received()) {
+    SCOPED_TRACE(r.target);
+    EXPECT_THAT(r.header_text, ::testing::ContainsRegex("Cookie: [^\r]*probe=[0-9]+"));
+  }
+  // The jar thread's last word is what the next request carries.
+  shop_.clear_requests();
+  web_request(catalog_url, 1);
+  ASSERT_EQ(received().size(), 1u);
+  EXPECT_THAT(received()[0].header_text, HasSubstr("probe=" + probe.value));
+  EXPECT_THAT(received()[0].header_text, Not(HasSubstr("scratch=")));
 }
 
 TEST_F(WebRequestTest, AnAnswerThatRedirectsIsFollowed) {
