@@ -1,7 +1,10 @@
 #include "docking/backend_relogin_window.h"
 
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QLabel>
+#include <QScreen>
+#include <algorithm>
 #include <atomic>
 
 #include "app/login_rule.h"
@@ -43,8 +46,15 @@ BackendReloginWindow::BackendReloginWindow(const QString& entry_url, QWidget* ow
   setAttribute(Qt::WA_DeleteOnClose);
   setWindowTitle(QStringLiteral("重新登录后台"));
   setFixedSize(640, 480);
-  // Offset from the catalog window at 50,50, so that both stay in sight.
-  move(90, 90);
+  // Below the top of the catalog window, so that its progress bar and stop
+  // button stay in sight; on the screen as a whole.
+  QPoint at = owner ? owner->pos() + QPoint(40, 200) : QPoint(90, 250);
+  if (QScreen* screen = owner ? owner->screen() : QGuiApplication::primaryScreen()) {
+    const QRect area = screen->availableGeometry();
+    at.setX(std::clamp(at.x(), area.left(), std::max(area.left(), area.right() - width())));
+    at.setY(std::clamp(at.y(), area.top(), std::max(area.top(), area.bottom() - height())));
+  }
+  move(at);
 
   note_ = new QLabel(QStringLiteral("后台登录已失效，请在下方重新登录，登录后对接继续"), this);
   note_->setObjectName(QStringLiteral("透明标签_重新登录"));

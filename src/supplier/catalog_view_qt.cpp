@@ -69,6 +69,7 @@ void CatalogViewQt::set_timer_interval(int ms) {
 
 void CatalogViewQt::show_box(const Text& text, const Text& title) {
   if (closed_) return;
+  on_window([](CatalogWindow& w) { w.docking_box_shown(); });
   platform::show_message_box(QCoreApplication::instance(), to_qstring(text), to_qstring(title),
                              [this]() -> QObject* { return closed_ ? nullptr : window_.data(); });
 }

@@ -312,6 +312,8 @@ void CatalogWindow::stop_docking() {
 
 bool CatalogWindow::skip_docked_directories() const { return skip_box_->isChecked(); }
 
+void CatalogWindow::docking_box_shown() { stop_button_->setEnabled(false); }
+
 BackendReloginWindow* CatalogWindow::open_relogin_window() {
   relogin_ = BackendReloginWindow::open(BackendReloginWindow::entry_url(state_.backend_root, state_.backend_url), this);
   return relogin_;

@@ -70,6 +70,8 @@ class CatalogWindow : public QWidget {
   void stop_docking();
   // "跳过已对接目录", asked at the start of each run.
   bool skip_docked_directories() const;
+  // A run's box is its last word: from then on there is nothing to stop.
+  void docking_box_shown();
 
   // The re-login window of a run that met an expired back-end session.
   BackendReloginWindow* open_relogin_window();

@@ -591,6 +591,8 @@ void DockingWindowTest::stop_and_progress_through_a_run() {
 
   QTRY_VERIFY_WITH_TIMEOUT(visible_box() != nullptr, 10000);
   QCOMPARE(visible_box()->text(), q("目录克隆完成"));
+  // Nothing is left to stop once the final box is up.
+  QVERIFY(!stop->isEnabled());
   QCOMPARE(bar->text(), q("3/3"));
   QCOMPARE(bar->value(), bar->maximum());
   visible_box()->button(QMessageBox::Ok)->click();
@@ -712,6 +714,10 @@ void DockingWindowTest::an_expired_session_mid_run_pauses_it_until_the_log_in() 
   QPointer<BackendReloginWindow> relogin = BackendReloginWindow::current();
   QCOMPARE(relogin->windowTitle(), q("重新登录后台"));
   QVERIFY(relogin->isWindow());
+  // The stop button stays in sight.
+  auto* stop = window->findChild<QPushButton*>(q("按钮_停止"));
+  QVERIFY(stop->isEnabled());
+  QVERIFY(!relogin->frameGeometry().intersects(QRect(stop->mapToGlobal(QPoint(0, 0)), stop->size())));
   QVERIFY(!visible_box());
   const std::size_t paused_at = backend_paths(*shop_).size();
   auto* browser = relogin->findChild<QWebEngineView*>();
