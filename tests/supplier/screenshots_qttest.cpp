@@ -1,6 +1,7 @@
 // Not a test: the driver behind tools/screenshots.sh. It walks the demo as a
 // user would (the back end's log-in page in main_window, the supplier log-in,
-// the catalog read and ticked, a docking run, then the update windows) and
+// the catalog read and ticked, a docking run, a run
+// that meets an expired back-end session, then the update windows) and
 // saves a grab of each real window into $KORVANI_SCREENSHOT_DIR. Without that
 // variable it skips, so the test suite does not pay for it.
 #include <QApplication>
@@ -166,6 +167,41 @@ class Screenshots : public QObject {
     box->button(QMessageBox::Ok)->click();
     QTRY_VERIFY(dock->isEnabled());
 
+    // ---- a second run, one more directory ticked, whose back-end session
+    // expires: the run pauses for a log-in in a window of its own.
+    catalog->list_box()->setCurrentIndex(list->index(4));
+    list->set_ticked(4, true);
+    QTest::qWait(300);
+    QTest::mouseClick(dock, Qt::LeftButton);
+    shop_.expire_backend_sessions();
+    QWidget* relogin = nullptr;
+    for (int i = 0; i < 200 && !relogin && !test::visible_box(); ++i) {
+      QTest::qWait(100);
+      for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->isVisible() && w->objectName() == q("backend_relogin_window")) relogin = w;
+    }
+    if (relogin) {
+      auto* page = relogin->findChild<QWebEngineView*>();
+      QVERIFY(page);
+      QTest::qWait(2000);  // the back end's log-in page paints
+      page->page()->runJavaScript(
+          q("(function () {"
+            "  const form = document.getElementById('loginForm');"
+            "  form.querySelector('input[name=username]').value = '%1';"
+            "  form.querySelector('input[name=password]').value = '%2';"
+            "})()")
+              .arg(q(demo_shop::DemoShop::backend_user), q(demo_shop::DemoShop::backend_password)));
+      QTest::qWait(500);
+      save(relogin, "5-relogin");
+      save(catalog, "5-relogin-paused");
+      page->page()->runJavaScript(q("document.getElementById('loginForm').submit();"));
+    } else {
+      qWarning("no log-in window came up during the second run");
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(test::visible_box() != nullptr, 120000);
+    test::visible_box()->button(QMessageBox::Ok)->click();
+    QTRY_VERIFY(dock->isEnabled());
+
     test::close_in_event_loop(catalog);
     QTRY_VERIFY(catalog.isNull());
   }
@@ -180,7 +216,7 @@ class Screenshots : public QObject {
     prompt->show();
     QVERIFY(QTest::qWaitForWindowExposed(prompt));
     QTest::qWait(200);
-    save(prompt, "5-update-prompt");
+    save(prompt, "6-update-prompt");
     prompt->close();
     QTRY_VERIFY(prompt.isNull());
 
@@ -202,13 +238,13 @@ class Screenshots : public QObject {
     auto* percent = progress->findChild<QLabel*>(q("标签_已完成百分比"));
     QTRY_VERIFY(percent->text() != q("已完成：0%"));
     QTest::qWait(300);
-    save(progress, "6-update-progress");
+    save(progress, "7-update-progress");
 
     // Closing it asks first, with Qt's standard buttons.
     QTimer::singleShot(500, this, [this] {
       QMessageBox* question = test::visible_box();
       if (!question) return;
-      save(question, "6-update-progress-question");
+      save(question, "7-update-progress-question");
       question->button(QMessageBox::Ok)->click();
     });
     progress->close();
