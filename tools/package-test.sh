@@ -23,10 +23,18 @@ package=korvani-dock
 app_id=io.github.korvani.dock
 ci_user=${KORVANI_CI_USER:-korvani-ci}
 
+# Whole output taken first: with pipefail, grep -q leaving early could fail
+# the pipe it reads.
+installed_ok() {
+  local status
+  status=$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null) || return 1
+  [ "$status" = "install ok installed" ]
+}
+
 needed=(desktop-file-utils appstream dpkg-dev procps curl)
 missing=()
 for p in "${needed[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  installed_ok "$p" || missing+=("$p")
 done
 if ((${#missing[@]})); then
   say "installing: ${missing[*]}"
@@ -36,7 +44,7 @@ fi
 
 # Removing a package that this script did not install would take a user's
 # own installation away.
-if dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+if installed_ok "$package"; then
   fail "$package is installed already; remove it first (dpkg -r $package)"
 fi
 
@@ -68,8 +76,9 @@ fi
 deb=$(find "$work/pkg" -maxdepth 1 -name "${package}_*.deb" | head -n 1)
 [ -n "$deb" ] || fail "cpack made no ${package}_*.deb"
 say "$(basename "$deb"): $(stat -c %s "$deb") bytes"
-dpkg-deb -f "$deb" Depends | grep -q libqt6webenginewidgets6 ||
-  fail "the package's dependencies were not computed: $(dpkg-deb -f "$deb" Depends)"
+depends=$(dpkg-deb -f "$deb" Depends)
+[[ "$depends" == *libqt6webenginewidgets6* ]] ||
+  fail "the package's dependencies were not computed: $depends"
 
 # What is checked is what ships.
 tree="$work/tree"
@@ -101,10 +110,11 @@ if ! timeout 300 dpkg -i "$deb" >"$work/dpkg.log" 2>&1; then
     { timeout 300 apt-get update -qq && timeout 600 apt-get install -f -y -qq >>"$work/dpkg.log" 2>&1; } ||
     { cat "$work/dpkg.log"; fail "the package's dependencies could not be installed"; }
 fi
-dpkg-query -W -f='${Status}' "$package" | grep -q "install ok installed" ||
+installed_ok "$package" ||
   { cat "$work/dpkg.log"; fail "dpkg did not install $package"; }
-if ldd /usr/bin/korvani-dock | grep -q "not found"; then
-  ldd /usr/bin/korvani-dock | grep "not found"
+libraries=$(ldd /usr/bin/korvani-dock)
+if [[ "$libraries" == *"not found"* ]]; then
+  grep "not found" <<<"$libraries"
   fail "the installed program misses libraries"
 fi
 
