@@ -41,6 +41,8 @@ struct Words {
   Text session_expired = utf8_to_ansi("后台登录已失效，请在弹出的窗口重新登录\r\n");
   Text main_skipped = utf8_to_ansi("主目录跳过：上次对接已建\r\n");
   Text sub_skipped = utf8_to_ansi("子目录跳过：上次对接已建\r\n");
+  Text main_skipped_unchecked = utf8_to_ansi("主目录跳过：上次对接已建，目录页未读到\r\n");
+  Text sub_skipped_unchecked = utf8_to_ansi("子目录跳过：上次对接已建，目录页未读到\r\n");
   Text journal_unwritable = utf8_to_ansi("对接记录写入失败：");
   Text run_log_unwritable = utf8_to_ansi("对接日志保存失败：");
 };
@@ -56,10 +58,21 @@ constexpr std::string_view kGoodsQuery = "platform/platFormDirGoodsDataQuery.htm
 constexpr std::string_view kBatchAddPage = "platform/batchAddGoods.html";
 constexpr std::string_view kBatchSave = "platform/batchSaveGoodAndDirectory.html";
 
-Text post_page(const Text& root, std::string_view path, std::optional<std::string> body) {
+// The decoded page of a POST, and whether it may have taken effect without
+// the whole answer arriving.
+struct Posted {
+  Text page;
+  bool unanswered = false;  // a server was reached, but the answer did not come whole
+};
+
+Posted post_answer(const Text& root, std::string_view path, const std::optional<std::string>& body) {
   const std::string url = root + std::string(path);
-  if (body) return percent_decode(web_request(url, 1, *body));
-  return percent_decode(web_request(url, 1));
+  WebAnswer answer = body ? web_request_answer(url, 1, *body) : web_request_answer(url, 1);
+  return {percent_decode(answer.body), answer.connected && !answer.complete};
+}
+
+Text post_page(const Text& root, std::string_view path, std::optional<std::string> body) {
+  return post_answer(root, path, body).page;
 }
 
 bool page_is_blank(std::string_view page) {
@@ -246,7 +259,9 @@ class DockingRun {
       end_at(where);
       return Answer::end;
     }
-    page = post_page(root_, path, body);
+    Posted posted = post_answer(root_, path, body);
+    page = std::move(posted.page);
+    unanswered_ = posted.unanswered;
     if (gone()) return Answer::end;
     if (!page_is_blank(page) && !backend_logged_in(page)) return Answer::expired;
     return Answer::page;
@@ -281,10 +296,11 @@ class DockingRun {
   }
 
   // The directory page, which also serves as the newest picture of what the
-  // back end holds.
+  // back end holds: when it lists directories at all. A failed request or an
+  // error page says nothing of what the back end holds.
   bool read_directory_page(const Where& where, bool stoppable) {
     if (!send(kDirectoryPage, std::nullopt, page_, where, stoppable)) return false;
-    if (!page_is_blank(page_)) {
+    if (text_find(page_, "<option", 1, true) > 0) {
       holdings_ = page_;
       holdings_read_ = true;
     }
@@ -294,8 +310,12 @@ class DockingRun {
   // The journal's entry for this supplier directory when skipping is on and
   // the back end still lists its id and name; the directory page is read
   // for that at most once a run (again only when it could not be read).
+  // When it cannot be read, the journal is trusted (`unchecked_`): saving
+  // again could make a second copy, while a directory that is really gone
+  // is made again by the next run that can read the page.
   bool confirmed(const Text& supplier_dir_id, const Where& where, std::optional<JournalEntry>& out) {
     out.reset();
+    unchecked_ = false;
     if (!skip_ || !journal_) return true;
     const JournalEntry* entry = journal_->find(supplier_dir_id);
     if (!entry) return true;
@@ -305,12 +325,25 @@ class DockingRun {
       if (!read_directory_page(where, true)) return false;
       page_ = kept;
     }
-    if (directory_option_listed(holdings_, copy.backend_id, copy.name)) out = copy;
+    if (!holdings_read_) {
+      unchecked_ = true;
+      out = copy;
+    } else if (copy.backend_id.empty()) {
+      // Saved without its id read: the directory of that name stands for it.
+      out = copy;
+      out->backend_id = find_directory_option_id(holdings_, copy.name);
+      if (out->backend_id.empty()) out.reset();
+    } else if (directory_option_listed(holdings_, copy.backend_id, copy.name)) {
+      out = copy;
+    }
+    if (out && out->backend_id.empty()) out.reset();
     return true;
   }
 
+  // An empty `backend_id` notes a directory that was saved, or may have
+  // been, without its id being read.
   void note(const Text& supplier_dir_id, const Text& backend_id, const Text& name, bool goods) {
-    if (!journal_ || backend_id.empty()) return;
+    if (!journal_ || (goods && backend_id.empty())) return;
     if (journal_->add(supplier_dir_id, backend_id, name, goods) || journal_failed_) return;
     journal_failed_ = true;
     log(words().journal_unwritable + utf8_to_ansi(journal_->path().string()) + "\r\n");
@@ -328,10 +361,12 @@ class DockingRun {
     if (earlier) {
       cloned_[item.id] = {earlier->backend_id, true};
       ++counts_.skipped;
-      return log(item.name + w.main_skipped);
+      return log(item.name + (unchecked_ ? w.main_skipped_unchecked : w.main_skipped));
     }
     if (!send(kSaveDirectory, save_directory_body(item.name, "0"), page_, here)) return false;
     const bool saved = text_find(page_, w.saved) > 0;
+    // An answer that did not come whole may still have made the directory.
+    const bool maybe_saved = !saved && unanswered_;
     saved ? ++counts_.created : ++counts_.failed;
     if (!log(item.name + (saved ? w.main_ok : w.main_failed))) return false;
     // Looked up even after a failed save: a directory of that name that the
@@ -339,7 +374,7 @@ class DockingRun {
     if (!read_directory_page({item.name, &w.id_lookup}, !saved)) return false;
     const Text id = find_directory_option_id(page_, item.name);
     cloned_[item.id] = {id, false};
-    if (saved) note(item.id, id, item.name, false);
+    if (saved || maybe_saved) note(item.id, id, item.name, false);
     return true;
   }
 
@@ -371,7 +406,7 @@ class DockingRun {
       if (!confirmed(item.id, here, earlier)) return false;
       if (earlier) {
         ++counts_.skipped;
-        if (!log(item.name + w.sub_skipped)) return false;
+        if (!log(item.name + (unchecked_ ? w.sub_skipped_unchecked : w.sub_skipped))) return false;
         // Its goods too, unless the earlier run ended before they were all
         // docked.
         if (!with_goods_ || journal_->goods_docked(item.id, earlier->backend_id)) return true;
@@ -380,6 +415,7 @@ class DockingRun {
     }
     if (!send(kSaveDirectory, save_directory_body(item.name, parent_id), page_, here)) return false;
     if (text_find(page_, w.saved) < 1) {
+      if (unanswered_) note(item.id, Text(), item.name, false);
       ++counts_.failed;
       return log(item.name + w.sub_failed);
     }
@@ -483,6 +519,8 @@ class DockingRun {
   bool journal_failed_ = false;
   Text holdings_;
   bool holdings_read_ = false;
+  bool unchecked_ = false;  // the last confirmation trusted the journal alone
+  bool unanswered_ = false;  // the last request's answer did not come whole
   int session_ = 0;  // new log-ins in this run
   RunCounts counts_;
   LocalTime started_;

@@ -94,7 +94,9 @@ std::optional<JournalEntry> parse_journal_line(std::string_view line) {
     fields[i] = std::move(*decoded);
   }
   JournalEntry e{fields[0], fields[1], fields[2], fields[3], fields[4], parts.size() == 6};
-  if (e.backend_root.empty() || e.supplier_dir_id.empty() || e.backend_id.empty() || e.name.empty())
+  // Only a directory line may lack the back-end id (saved, id not read).
+  if (e.backend_root.empty() || e.supplier_dir_id.empty() || e.name.empty() ||
+      (e.goods_docked && e.backend_id.empty()))
     return std::nullopt;
   return e;
 }

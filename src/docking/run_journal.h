@@ -1,7 +1,8 @@
 #pragma once
 // What earlier docking runs created in which back end, so that a run over
 // the same ticks does not make a second copy. One line per directory that a
-// run saved and whose back-end id it found; a second line for a
+// run saved and whose back-end id it found (or saved, or may have saved,
+// without its id being read: the id is then empty); a second line for a
 // sub-directory once all of its goods pages were docked. Lines are appended
 // and flushed one by one, so a crash loses at most the line being written,
 // and a line without its "\n" is taken as torn and left out.

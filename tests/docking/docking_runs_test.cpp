@@ -236,6 +236,37 @@ TEST_F(RunTest, ADirectoryDeletedInTheShopIsMadeAgain) {
   EXPECT_EQ(batch_dirs(), (std::set<std::string>{"A1", "A2", "B1"}));
 }
 
+// The rerun's first look at the back end's directories fails: what the
+// journal says is trusted rather than making a second copy, and the page is
+// read again for the next directory.
+struct UnreadableCase {
+  const char* note;
+  demo_shop::Fault fault;
+  int times;
+};
+
+class UnreadableDirectoryPageTest : public RunTest, public ::testing::WithParamInterface<UnreadableCase> {};
+
+TEST_P(UnreadableDirectoryPageTest, TheJournalIsTrustedUntilThePageCanBeRead) {
+  RecordingView first;
+  goods_run(first);
+  shop.add_fault({.path_suffix = "directory/initadd.html", .fault = GetParam().fault, .times = GetParam().times});
+  RecordingView second;
+  goods_run(second);
+  expect_one_tree();
+  const auto lines = second.log_lines();
+  EXPECT_THAT(lines, Contains("A主目录跳过：上次对接已建，目录页未读到"));
+  EXPECT_THAT(lines, Contains("A1子目录跳过：上次对接已建"));
+  EXPECT_EQ(lines.back(), "本次对接：新建目录0个，跳过5个，未建0个，对接商品0个");
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, UnreadableDirectoryPageTest,
+                         ::testing::Values(UnreadableCase{"an error page", demo_shop::Fault::status_500, 1},
+                                           // Twice: a request whose kept-alive connection closes
+                                           // unanswered is sent again once by the client.
+                                           UnreadableCase{"a dropped connection", demo_shop::Fault::drop, 2}),
+                         test::NamedAfterNote());
+
 TEST_F(RunTest, ASubDirectoryGoesUnderItsMainDirectoryFromAnEarlierRun) {
   RecordingView first;
   first.items = items({"A"});

@@ -70,7 +70,7 @@ INSTANTIATE_TEST_SUITE_P(
                       BadLine{"a percent sign without two digits", "r\th\t1\t0a1b2c3d\tA%4"},
                       BadLine{"a percent sign before a non-digit", "r\th\t1\t0a1b2c3d\t%G1"},
                       BadLine{"a raw byte the writer escapes", "r\th\t1\t0a1b2c3d\tA B"},
-                      BadLine{"no back-end id", "r\th\t1\t\tA"}, BadLine{"no supplier id", "r\th\t\t0a1b2c3d\tA"},
+                      BadLine{"a goods line without back-end id", "r\th\t1\t\tA\tgoods"}, BadLine{"no supplier id", "r\th\t\t0a1b2c3d\tA"},
                       BadLine{"no name", "r\th\t1\t0a1b2c3d\t"}),
     test::NamedAfterNote());
 
@@ -111,13 +111,18 @@ TEST_F(RunJournalTest, AnEntryAfterATornLineIsWrittenWholeAndReadBack) {
   RunJournal journal(path(), kRoot, kHost);
   EXPECT_TRUE(journal.add("101", "11111111", "A"));
   EXPECT_TRUE(journal.add("201", "22222222", "A1", true));
+  // Saved, its id not read.
+  EXPECT_TRUE(journal.add("202", "", "A2"));
 
   const RunJournal again(path(), kRoot, kHost);
   ASSERT_TRUE(again.find("101"));
   EXPECT_EQ(again.find("101")->name, "A");
   EXPECT_TRUE(again.goods_docked("201", "22222222"));
+  ASSERT_TRUE(again.find("202"));
+  EXPECT_EQ(again.find("202")->backend_id, "");
   EXPECT_EQ(test::read_file(path()), torn.substr(0, 12) + "\n" + journal_line(entry("101", "11111111", "A")) +
-                                         journal_line(entry("201", "22222222", "A1", true)));
+                                         journal_line(entry("201", "22222222", "A1", true)) +
+                                         journal_line(entry("202", "", "A2")));
 }
 
 TEST_F(RunJournalTest, AMissingFileIsAnEmptyJournalAndAnUnwritableOneSaysSo) {
