@@ -32,9 +32,10 @@ set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${KORVANI_PROJECT_URL}")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Chinese text needs a CJK font, and Qt's own Chinese texts give the
-# standard buttons ("确定", "取消"); the tool runs without them.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk, qt6-translations-l10n")
+# Chinese text needs a CJK font, a name with an emoji a colour emoji font,
+# and Qt's own Chinese texts give the standard buttons ("确定", "取消"); the
+# tool runs without them.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk, fonts-noto-color-emoji, qt6-translations-l10n")
 # The summary above is the first line; this is the rest.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
   "For resellers of digital goods who run their web shop on the Korvani sales
