@@ -10,9 +10,19 @@ out=$(realpath -m "${1:-docs/screenshots}")
 display=${KORVANI_SCREENSHOT_DISPLAY:-:47}
 scale=${QT_SCALE_FACTOR:-1}
 
-cmake --build "$build_dir" -j2 --target screenshots_qttest >/dev/null
+command -v Xvfb >/dev/null || { echo "screenshots.sh: Xvfb is missing (bash tools/setup.sh installs it)." >&2; exit 1; }
+[ -f "$build_dir/CMakeCache.txt" ] || { echo "screenshots.sh: no build in $build_dir; run bash tools/setup.sh first." >&2; exit 1; }
+if ! log=$(cmake --build "$build_dir" -j2 --target screenshots_qttest 2>&1); then
+  echo "$log" >&2
+  echo "screenshots.sh: the driver did not build (a build without the windows?)." >&2
+  exit 1
+fi
 driver="$build_dir/tests/screenshots_qttest"
 
+if [ -e "/tmp/.X${display#:}-lock" ]; then
+  echo "screenshots.sh: display $display is taken; set KORVANI_SCREENSHOT_DISPLAY to a free one." >&2
+  exit 1
+fi
 # A screen large enough for the biggest window at the chosen scale.
 screen=$(awk -v s="$scale" 'BEGIN { f = int(s) + (s > int(s)); if (f < 1) f = 1; printf "%dx%dx24", 1000 * f, 800 * f }')
 Xvfb "$display" -screen 0 "$screen" -nolisten tcp >/dev/null 2>&1 &
