@@ -66,6 +66,8 @@ bool reads_back_whole(const CatalogRow& row) {
          !holds(row.sub_name, m.parent);
 }
 
+constexpr std::string_view kMainDirectoryStart = "<div  name=\"parentName\" id=\"parentId_";
+
 const Text& catalog_page_pattern() {
   static const Text pattern =
       "<div  name=\"parentName\" id=\"parentId_(.*?)\" class=\"catalog-list\">\r\n\t\t\t\t"
@@ -83,8 +85,22 @@ std::size_t CatalogTable::append_from_page(RegexObject& regex, std::string_view 
   if (!regex.create(catalog_page_pattern(), page)) return 0;
   const int count = regex.match_count();
   rows_.reserve(rows_.size() + static_cast<std::size_t>(count));
+  // Where the previous match ended. A main directory's block that the pattern
+  // did not read lies between two matches; the sub-directories after it are
+  // not the previous main directory's.
+  std::size_t cursor = 0;
+  std::size_t main_start = page.find(kMainDirectoryStart);  // the next one at or after cursor
   for (int i = 1; i <= count; ++i) {
     CatalogRow row;
+    const Text whole = regex.match_text(i);
+    // Matches come in page order without overlap, and the leftmost text equal
+    // to a match is that match: an earlier one would have matched first.
+    const std::size_t at = page.find(whole, cursor);
+    if (at != std::string_view::npos) {
+      row.parent_unread = main_start < at;
+      cursor = at + whole.size();
+      if (main_start < cursor) main_start = page.find(kMainDirectoryStart, cursor);
+    }
     row.number = std::to_string(i);
     row.main_id = regex.submatch(i, 1);
     // The page writes names as HTML text ("Q币&amp;点卡"); the directory is
@@ -92,6 +108,7 @@ std::size_t CatalogTable::append_from_page(RegexObject& regex, std::string_view 
     row.main_name = html_unescape(regex.submatch(i, 2));
     row.sub_id = regex.submatch(i, 3);
     row.sub_name = html_unescape(regex.submatch(i, 4));
+    if (row.is_main()) row.parent_unread = false;
     rows_.push_back(std::move(row));
   }
   return static_cast<std::size_t>(count);
@@ -120,6 +137,7 @@ Text cache_text(const CatalogTable& table) {
   std::string_view parent_id;
   for (const CatalogRow& row : table.rows()) {
     if (row.is_main()) parent_id = row.main_id;
+    if (row.parent_unread) parent_id = {};
     append_record(out, row, parent_id);
   }
   return out;
@@ -215,6 +233,7 @@ CatalogReadResult read_catalog(ProgramState& state, CatalogTable& table) {
   std::string_view parent_id;
   for (const CatalogRow& row : table.rows()) {
     if (row.is_main()) parent_id = row.main_id;
+    if (row.parent_unread) parent_id = {};
     const std::size_t start = records.size();
     append_record(records, row, parent_id);
     const std::string_view record = std::string_view(records).substr(start);

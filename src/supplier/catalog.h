@@ -35,6 +35,9 @@ struct CatalogRow {
   Text main_name;
   Text sub_id;     // empty on a main directory row
   Text sub_name;
+  // A sub-directory row below a main directory whose heading the pattern
+  // could not read: its parent is unknown, not the main directory above.
+  bool parent_unread = false;
   bool is_main() const { return !main_id.empty(); }
 };
 
