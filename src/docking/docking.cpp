@@ -344,7 +344,12 @@ class DockingRun {
   // been, without its id being read.
   void note(const Text& supplier_dir_id, const Text& backend_id, const Text& name, bool goods) {
     if (!journal_ || (goods && backend_id.empty())) return;
-    if (journal_->add(supplier_dir_id, backend_id, name, goods) || journal_failed_) return;
+    if (!journal_->add(supplier_dir_id, backend_id, name, goods)) journal_unwritable();
+  }
+
+  // Said once a run.
+  void journal_unwritable() {
+    if (journal_failed_) return;
     journal_failed_ = true;
     log(words().journal_unwritable + utf8_to_ansi(journal_->path().string()) + "\r\n");
   }
@@ -410,7 +415,7 @@ class DockingRun {
         // Its goods too, unless the earlier run ended before they were all
         // docked.
         if (!with_goods_ || journal_->goods_docked(item.id, earlier->backend_id)) return true;
-        return dock_goods(item, earlier->backend_id);
+        return dock_goods(item, earlier->backend_id, journal_->goods_pages(item.id, earlier->backend_id));
       }
     }
     if (!send(kSaveDirectory, save_directory_body(item.name, parent_id), page_, here)) return false;
@@ -431,8 +436,10 @@ class DockingRun {
   }
 
   // Every page of the sub-directory's goods, one batch save a page, until a
-  // page brings no goods or only goods an earlier page brought.
-  bool dock_goods(const CatalogItem& sub, const Text& journal_id) {
+  // page brings no goods or only goods an earlier page brought. The first
+  // `docked_pages` were docked by an earlier run: they are only read, so
+  // that their goods are not taken for new ones on the pages after them.
+  bool dock_goods(const CatalogItem& sub, const Text& journal_id, int docked_pages = 0) {
     const Words& w = words();
     const Where docking{sub.name, &w.goods_docking};
     std::set<Text> seen;
@@ -451,6 +458,10 @@ class DockingRun {
       // The first page is saved even without goods, as the back end has
       // always been sent one batch save per docked sub-directory.
       if (number > 1 && fresh.empty()) break;
+      if (number <= docked_pages) {
+        if (found.good_ids.empty()) break;
+        continue;
+      }
       state_.good_ids = join(fresh);
 
       if (!directory_found) {
@@ -479,6 +490,8 @@ class DockingRun {
         if (!log_in_again(docking)) return false;
       }
       counts_.goods += static_cast<int>(fresh.size());
+      if (journal_ && !journal_id.empty() && !journal_->add_goods_pages(sub.id, journal_id, sub.name, number))
+        journal_unwritable();
       if (gone()) return false;
       view_.wait_ms(kDockedDirectoryPauseMs);
       if (gone()) return false;

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <fstream>
 #include <sstream>
@@ -12,6 +13,20 @@ namespace korvani {
 namespace {
 
 constexpr std::string_view kGoodsMark = "goods";
+constexpr std::string_view kPagesMark = "pages:";
+
+// "pages:N" with N from 1 to 9999; 0 for anything else.
+int pages_of(std::string_view field) {
+  if (field.substr(0, kPagesMark.size()) != kPagesMark) return 0;
+  field.remove_prefix(kPagesMark.size());
+  if (field.empty() || field.size() > 4 || field[0] == '0') return 0;
+  int n = 0;
+  for (char c : field) {
+    if (c < '0' || c > '9') return 0;
+    n = n * 10 + (c - '0');
+  }
+  return n;
+}
 
 bool plain(unsigned char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
@@ -80,23 +95,32 @@ std::vector<std::string_view> split_tabs(std::string_view line) {
 std::string journal_line(const JournalEntry& e) {
   std::string line = encode(e.backend_root) + '\t' + encode(e.supplier_host) + '\t' + encode(e.supplier_dir_id) +
                      '\t' + encode(e.backend_id) + '\t' + encode(e.name);
-  if (e.goods_docked) line += '\t' + std::string(kGoodsMark);
+  if (e.goods_docked) {
+    line += '\t' + std::string(kGoodsMark);
+  } else if (e.goods_pages > 0) {
+    line += '\t' + std::string(kPagesMark) + std::to_string(e.goods_pages);
+  }
   return line + '\n';
 }
 
 std::optional<JournalEntry> parse_journal_line(std::string_view line) {
   const auto parts = split_tabs(line);
-  if (parts.size() != 5 && !(parts.size() == 6 && parts[5] == kGoodsMark)) return std::nullopt;
+  if (parts.size() != 5 && !(parts.size() == 6 && (parts[5] == kGoodsMark || pages_of(parts[5]) > 0)))
+    return std::nullopt;
   Text fields[5];
   for (int i = 0; i < 5; ++i) {
     auto decoded = decode(parts[static_cast<std::size_t>(i)]);
     if (!decoded) return std::nullopt;
     fields[i] = std::move(*decoded);
   }
-  JournalEntry e{fields[0], fields[1], fields[2], fields[3], fields[4], parts.size() == 6};
+  JournalEntry e{fields[0], fields[1], fields[2], fields[3], fields[4], false, 0};
+  if (parts.size() == 6) {
+    e.goods_docked = parts[5] == kGoodsMark;
+    e.goods_pages = pages_of(parts[5]);
+  }
   // Only a directory line may lack the back-end id (saved, id not read).
   if (e.backend_root.empty() || e.supplier_dir_id.empty() || e.name.empty() ||
-      (e.goods_docked && e.backend_id.empty()))
+      (!e.is_directory() && e.backend_id.empty()))
     return std::nullopt;
   return e;
 }
@@ -119,7 +143,7 @@ RunJournal::RunJournal(std::filesystem::path path, Text backend_root, Text suppl
 
 const JournalEntry* RunJournal::find(std::string_view supplier_dir_id) const {
   for (auto it = entries_.rbegin(); it != entries_.rend(); ++it)
-    if (!it->goods_docked && it->supplier_dir_id == supplier_dir_id) return &*it;
+    if (it->is_directory() && it->supplier_dir_id == supplier_dir_id) return &*it;
   return nullptr;
 }
 
@@ -129,8 +153,22 @@ bool RunJournal::goods_docked(std::string_view supplier_dir_id, std::string_view
   return false;
 }
 
+int RunJournal::goods_pages(std::string_view supplier_dir_id, std::string_view backend_id) const {
+  int pages = 0;
+  for (const JournalEntry& e : entries_)
+    if (e.supplier_dir_id == supplier_dir_id && e.backend_id == backend_id) pages = std::max(pages, e.goods_pages);
+  return pages;
+}
+
 bool RunJournal::add(const Text& supplier_dir_id, const Text& backend_id, const Text& name, bool goods_docked) {
-  JournalEntry entry{backend_root_, supplier_host_, supplier_dir_id, backend_id, name, goods_docked};
+  return add_entry({backend_root_, supplier_host_, supplier_dir_id, backend_id, name, goods_docked, 0});
+}
+
+bool RunJournal::add_goods_pages(const Text& supplier_dir_id, const Text& backend_id, const Text& name, int pages) {
+  return add_entry({backend_root_, supplier_host_, supplier_dir_id, backend_id, name, false, pages});
+}
+
+bool RunJournal::add_entry(JournalEntry entry) {
   const bool written = !path_.empty() && append_line_durably(path_, journal_line(entry));
   entries_.push_back(std::move(entry));
   return written;

@@ -67,6 +67,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(BadLine{"empty", ""}, BadLine{"four fields", "r\th\t1\t0a1b2c3d"},
                       BadLine{"seven fields", "r\th\t1\t0a1b2c3d\tA\tgoods\tx"},
                       BadLine{"a sixth field that is not the goods mark", "r\th\t1\t0a1b2c3d\tA\tmore"},
+                      BadLine{"no pages", "r\th\t1\t0a1b2c3d\tA\tpages:0"},
+                      BadLine{"pages that are no number", "r\th\t1\t0a1b2c3d\tA\tpages:2x"},
                       BadLine{"a percent sign without two digits", "r\th\t1\t0a1b2c3d\tA%4"},
                       BadLine{"a percent sign before a non-digit", "r\th\t1\t0a1b2c3d\t%G1"},
                       BadLine{"a raw byte the writer escapes", "r\th\t1\t0a1b2c3d\tA B"},
@@ -88,6 +90,9 @@ TEST_F(RunJournalTest, KeepsTheLastWholeEntryOfThisBackEndAndSupplierOnly) {
   text += "malformed line\n";
   text += journal_line(entry("101", "44444444", "A"));
   text += journal_line(entry("201", "55555555", "A1", true));
+  JournalEntry pages = entry("202", "77777777", "A2");
+  pages.goods_pages = 3;
+  text += journal_line(pages);
   // Torn: no line end.
   const std::string torn = journal_line(entry("104", "66666666", "D"));
   text += torn.substr(0, torn.size() - 1);
@@ -103,6 +108,10 @@ TEST_F(RunJournalTest, KeepsTheLastWholeEntryOfThisBackEndAndSupplierOnly) {
   EXPECT_FALSE(journal.find("201"));
   EXPECT_TRUE(journal.goods_docked("201", "55555555"));
   EXPECT_FALSE(journal.goods_docked("201", "00000000"));
+  EXPECT_FALSE(journal.find("202"));
+  EXPECT_FALSE(journal.goods_docked("202", "77777777"));
+  EXPECT_EQ(journal.goods_pages("202", "77777777"), 3);
+  EXPECT_EQ(journal.goods_pages("202", "00000000"), 0);
 }
 
 TEST_F(RunJournalTest, AnEntryAfterATornLineIsWrittenWholeAndReadBack) {
