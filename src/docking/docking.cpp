@@ -37,6 +37,7 @@ struct Words {
   Text id_lookup = utf8_to_ansi("的ID查询");
   Text goods_page = utf8_to_ansi("的商品第");
   Text page_suffix = utf8_to_ansi("页");
+  Text page_unread = utf8_to_ansi("页未读到\r\n");
   Text goods_docking = utf8_to_ansi("的商品对接");
   Text session_expired = utf8_to_ansi("后台登录已失效，请在弹出的窗口重新登录\r\n");
   Text main_skipped = utf8_to_ansi("主目录跳过：上次对接已建\r\n");
@@ -444,12 +445,19 @@ class DockingRun {
     const Where docking{sub.name, &w.goods_docking};
     std::set<Text> seen;
     bool directory_found = false;
+    // A page that could not be read is no page without goods: the goods are
+    // not taken as all docked, so that a rerun asks for them again.
+    bool all_read = true;
     for (int number = 1; number <= kMaxGoodsPages; ++number) {
       const Where asking{sub.name, &w.goods_page, number};
       const std::string query = goods_query_body(state_.supplier_id, sub.id, number);
       Text page;
       if (!send(kGoodsQuery, query, page, asking)) return false;
       int key_session = session_;
+      if (page_is_blank(page)) {
+        all_read = false;
+        if (!log(sub.name + w.goods_page + std::to_string(number) + w.page_unread)) return false;
+      }
       const GoodsPage found = read_goods_page(page);
       if (found.has_key) state_.sign_str = found.key;
       std::vector<Text> fresh;
@@ -498,7 +506,7 @@ class DockingRun {
       if (found.good_ids.empty()) break;
       if (number < kMaxGoodsPages && stop_asked()) return end_at({sub.name, &w.goods_page, number + 1});
     }
-    note(sub.id, journal_id, sub.name, true);
+    if (all_read) note(sub.id, journal_id, sub.name, true);
     return true;
   }
 

@@ -206,6 +206,30 @@ TEST_F(RunTest, ARerunGoesOnAfterTheLastPageOfGoodsDocked) {
   EXPECT_EQ(second.log_lines().back(), "本次对接：新建目录0个，跳过2个，未建0个，对接商品25个");
 }
 
+TEST_F(RunTest, AGoodsPageThatCouldNotBeReadIsAskedForAgainByTheRerun) {
+  std::vector<demo_shop::Goods> goods;
+  for (int i = 1; i <= 45; ++i) goods.push_back({"p" + std::to_string(1000 + i), "x"});
+  shop.set_goods("201", goods);
+  // Page 2, twice: the client sends a request again once when a kept-alive
+  // connection closes unanswered.
+  shop.add_fault({.path_suffix = "platFormDirGoodsDataQuery.html", .fault = demo_shop::Fault::drop, .skip = 1,
+                  .times = 2});
+  RecordingView first;
+  first.items = items({"A", "A1"});
+  clone_and_dock_goods(first, state);
+  EXPECT_THAT(first.log_lines(), Contains("A1的商品第2页未读到"));
+  EXPECT_EQ(shop.batch_saves().size(), 1u);
+
+  RecordingView second;
+  second.items = first.items;
+  clone_and_dock_goods(second, state);
+  std::map<std::string, int> sent;
+  for (const auto& s : shop.batch_saves())
+    for (const auto& id : s.good_ids) ++sent[id];
+  EXPECT_EQ(sent.size(), 45u);
+  for (const auto& [id, times] : sent) EXPECT_EQ(times, 1) << id;
+}
+
 TEST_F(RunTest, StopDuringASlowRequestEndsAfterIt) {
   shop.add_fault({.path_suffix = "directory/saveDirectory.html",
                   .fault = demo_shop::Fault::delay,
