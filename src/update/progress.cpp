@@ -33,7 +33,14 @@ ProgressDisplay download_progress(std::int64_t total, std::int64_t received, std
     // A body sent gzip-encoded arrives decoded, and may outgrow the length
     // the server announced for the encoded bytes: the bar stops at full.
     const double done = std::min(static_cast<double>(received), static_cast<double>(total));
-    display.bar = static_cast<int>(std::trunc(done * kProgressBarMaximum / static_cast<double>(total)));
+    // Past some terabytes the product in doubles loses its last bit, and a
+    // finished download would stop one step short of full; the bar is full
+    // exactly when every byte is there.
+    display.bar =
+        received >= total
+            ? kProgressBarMaximum
+            : std::min(kProgressBarMaximum - 1,
+                       static_cast<int>(std::trunc(done * kProgressBarMaximum / static_cast<double>(total))));
     display.percent = utf8_to_ansi("已完成：") +
                       format_number(round_half_away(done / static_cast<double>(total) * 100.0, 0)) + "%";
   }

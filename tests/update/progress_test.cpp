@@ -31,6 +31,10 @@ TEST(ProgressTest, LabelsAndBarFollowTheFigures) {
       {"no total: what arrived is shown", 0, 1572864, 1000, 1572864, "1536KB/秒", -1, "", "1.5MB"},
       {"a decoded body beyond the announced length", 1000, 3000, 1000, 3000, "2.93KB/秒", 10000,
        "已完成：100%", "0MB"},
+      {"a finished download of some terabytes fills the bar", 14411541346889, 14411541346889, 1000, 0,
+       "0KB/秒", 10000, "已完成：100%", "13743916.84MB"},
+      {"one byte short of them does not", 14411541346889, 14411541346888, 1000, 0, "0KB/秒", 9999,
+       "已完成：100%", "13743916.84MB"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.note);
