@@ -1,13 +1,15 @@
 // RegexObject over random pages: the catalog page pattern, the cache
-// read-back pattern and the goods page reader with the system's own
-// patterns, and, as a pattern of its own, the input's first line over the
-// rest of it.
+// read-back pattern, the goods page reader and the platform list with the
+// system's own patterns, and, as a pattern of its own, the input's first
+// line over the rest of it.
 #include <cstdint>
 #include <string>
 
+#include "app/login_rule.h"
 #include "docking/docking_pages.h"
 #include "fuzz_support.h"
 #include "supplier/catalog.h"
+#include "supplier/supplier_login.h"
 #include "text/regex_object.h"
 
 namespace {
@@ -77,6 +79,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       FUZZ_CHECK(contains(page, goods.key));
     }
     if (!goods.has_key) FUZZ_CHECK(goods.key.empty());
+  }
+
+  {
+    // The platform list: rows cut from the page, each host offered once,
+    // and the supplier id always one of the rows'.
+    RegexObject regex;
+    const std::vector<PlatformRow> rows = platform_rows(regex, page);
+    const std::vector<Text> hosts = offered_hosts(regex, page, rows);
+    for (std::size_t i = 0; i < hosts.size(); ++i) {
+      if (exact) FUZZ_CHECK(contains(page, hosts[i]));
+      if (!rows.empty())
+        for (std::size_t k = 0; k < i; ++k) FUZZ_CHECK(hosts[k] != hosts[i]);
+    }
+    for (const PlatformRow& row : rows) {
+      if (exact) FUZZ_CHECK(contains(page, row.host) && contains(page, row.id));
+      Text id = "unset";
+      look_up_supplier_id(rows, row.host, id);
+      FUZZ_CHECK(id != "unset");
+    }
+    (void)judge_login_answer(page);
+    (void)backend_logged_in(page);
   }
 
   // A pattern of the input's own: the engine must refuse or bound it.
