@@ -145,6 +145,8 @@ class DockingWindowTest : public QObject {
   void stop_ends_the_run_within_one_request_data();
   void stop_ends_the_run_within_one_request();
   void skip_tick_box_is_read_at_the_start_of_each_run();
+  void a_rerun_over_the_same_ticks_data();
+  void a_rerun_over_the_same_ticks();
   void an_expired_session_mid_run_pauses_it_until_the_log_in();
 
  private:
@@ -685,6 +687,39 @@ void DockingWindowTest::skip_tick_box_is_read_at_the_start_of_each_run() {
     QTRY_COMPARE_WITH_TIMEOUT(CatalogWindow::running_docking_runs(), 0, 2000);
     QCOMPARE(seen->back(), ticked);
   }
+}
+
+void DockingWindowTest::a_rerun_over_the_same_ticks_data() {
+  QTest::addColumn<bool>("skip");
+  QTest::addColumn<int>("saves");
+  QTest::newRow("with the tick box on saves nothing a second time") << true << 0;
+  QTest::newRow("with the tick box off saves every directory again") << false << 3;
+}
+
+void DockingWindowTest::a_rerun_over_the_same_ticks() {
+  QFETCH(bool, skip);
+  QFETCH(int, saves);
+  CatalogWindow* window = open_read_window();
+  auto* dock = window->findChild<QPushButton*>(q("批量对接"));
+  const auto count_saves = [&] {
+    const auto paths = backend_paths(*shop_);
+    return int(std::count(paths.begin(), paths.end(), "/admin/directory/saveDirectory.html"));
+  };
+  start(window, true, false);
+  QTRY_VERIFY_WITH_TIMEOUT(visible_box() != nullptr, 10000);
+  QCOMPARE(count_saves(), 3);
+  visible_box()->button(QMessageBox::Ok)->click();
+  QTRY_VERIFY_WITH_TIMEOUT(dock->isEnabled(), 2000);
+  QTRY_COMPARE_WITH_TIMEOUT(CatalogWindow::running_docking_runs(), 0, 2000);
+
+  shop_->clear_requests();
+  window->findChild<QCheckBox*>(q("选择框_跳过已对接"))->setChecked(skip);
+  start(window, true, false);
+  QTRY_VERIFY_WITH_TIMEOUT(visible_box() != nullptr, 10000);
+  QCOMPARE(count_saves(), saves);
+  QCOMPARE(window->findChild<QProgressBar*>(q("进度条_对接"))->text(), q("3/3"));
+  visible_box()->button(QMessageBox::Ok)->click();
+  QTRY_VERIFY_WITH_TIMEOUT(dock->isEnabled(), 2000);
 }
 
 // ------------------------------------------------ an expired session mid-run
