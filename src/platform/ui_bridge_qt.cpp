@@ -9,7 +9,70 @@
 #include <condition_variable>
 #include <mutex>
 
+#if defined(__SANITIZE_THREAD__)
+#define KORVANI_TSAN 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define KORVANI_TSAN 1
+#endif
+#endif
+#ifdef KORVANI_TSAN
+#include <sanitizer/tsan_interface.h>
+#endif
+
 namespace korvani::platform {
+
+namespace {
+// A blocking queued call waits on a semaphore inside Qt, which is not built
+// with ThreadSanitizer: told nothing, it takes every word the worker and the
+// window thread pass through the call for a race. These say what that
+// semaphore already guarantees.
+void handed_over(const void* baton) {
+#ifdef KORVANI_TSAN
+  __tsan_release(const_cast<void*>(baton));
+#else
+  (void)baton;
+#endif
+}
+void taken_over(const void* baton) {
+#ifdef KORVANI_TSAN
+  __tsan_acquire(const_cast<void*>(baton));
+#else
+  (void)baton;
+#endif
+}
+
+struct CallState {
+  QPointer<QObject> guard;
+  const std::function<void()>* work = nullptr;
+  bool ran = false;
+};
+
+// The call object Qt keeps is made and freed by the worker inside Qt's call,
+// and read by the window thread in between; so its own address is the baton
+// of every step, and its members are read only once the step has taken over.
+class UiCall {
+ public:
+  explicit UiCall(CallState* state) : state_(state) { handed_over(this); }
+  UiCall(UiCall&& other) noexcept : state_(other.state_) { handed_over(this); }
+  UiCall(const UiCall&) = delete;
+  UiCall& operator=(const UiCall&) = delete;
+  ~UiCall() { taken_over(this); }
+
+  void operator()() {
+    taken_over(this);
+    if (state_->guard) {
+      (*state_->work)();
+      state_->ran = true;
+    }
+    handed_over(state_);
+    handed_over(this);
+  }
+
+ private:
+  CallState* state_;
+};
+}  // namespace
 
 bool run_on_ui_thread(QObject* context, const std::function<void()>& work) {
   if (!context) return false;
@@ -19,18 +82,12 @@ bool run_on_ui_thread(QObject* context, const std::function<void()>& work) {
   }
   // A blocking queued call never runs when the context is destroyed first, and
   // then returns false: the worker learns that the window is gone.
-  QPointer<QObject> guard(context);
-  bool ran = false;
-  bool invoked = QMetaObject::invokeMethod(
-      context,
-      [&] {
-        if (guard) {
-          work();
-          ran = true;
-        }
-      },
-      Qt::BlockingQueuedConnection);
-  return invoked && ran;
+  CallState state;
+  state.guard = context;
+  state.work = &work;
+  bool invoked = QMetaObject::invokeMethod(context, UiCall(&state), Qt::BlockingQueuedConnection);
+  taken_over(&state);
+  return invoked && state.ran;
 }
 
 bool show_message_box(QObject* context, const QString& text, const QString& title,
