@@ -33,14 +33,14 @@ if ((${#missing[@]})); then
 fi
 
 build_dir=${KORVANI_FUZZ_BUILD_DIR:-build-fuzz}
-if [ ! -f "$build_dir/CMakeCache.txt" ]; then
-  echo "configuring $build_dir/ ..."
-  cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 -DKORVANI_FUZZ=ON \
-    -DKORVANI_BUILD_GUI=OFF -DKORVANI_BUILD_TESTS=OFF -DKORVANI_BUILD_BENCH=OFF >/dev/null
-fi
+[ -f "$build_dir/CMakeCache.txt" ] || echo "configuring $build_dir/ (the first build takes a few minutes) ..."
+# Configured every time, so that a directory set up otherwise still gets the
+# fuzz settings; cheap once they are in place.
 log=$(mktemp)
-if ! cmake --build "$build_dir" -j"$(nproc)" --target korvani_fuzz >"$log" 2>&1; then
+if ! cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 -DKORVANI_FUZZ=ON \
+    -DKORVANI_BUILD_GUI=OFF -DKORVANI_BUILD_TESTS=OFF -DKORVANI_BUILD_BENCH=OFF >"$log" 2>&1 ||
+  ! cmake --build "$build_dir" -j"$(nproc)" --target korvani_fuzz >>"$log" 2>&1; then
   cat "$log"
   rm -f "$log"
   echo "fuzz build failed" >&2
