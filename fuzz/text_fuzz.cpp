@@ -2,7 +2,8 @@
 // a right marker (each ended by "\" and one more byte, see
 // FuzzedDataProvider), a start position and a case switch from its last
 // bytes, and the rest is the text. The searches are checked against a plain
-// character-by-character walk.
+// character-by-character walk; the escapes and form values, the log-in form
+// with the markers as account and password, against their reading back.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cctype>
@@ -10,6 +11,7 @@
 #include <string>
 
 #include "fuzz_support.h"
+#include "supplier/supplier_login.h"
 #include "text/text.h"
 
 namespace {
@@ -74,6 +76,23 @@ std::string walk_replace(sv text, sv old_text, sv new_text) {
     }
   }
   return out;
+}
+
+// A form value read back by a server: only the four codes form_value
+// writes may stand after a "%".
+std::string form_decoded(sv value) {
+  std::string back;
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    if (value[i] != '%') {
+      back.push_back(value[i]);
+      continue;
+    }
+    const sv code = value.substr(i, 3);
+    FUZZ_CHECK(code == "%25" || code == "%26" || code == "%3D" || code == "%2B");
+    back.push_back(code == "%25" ? '%' : code == "%26" ? '&' : code == "%3D" ? '=' : '+');
+    i += 2;
+  }
+  return back;
 }
 
 void check_find(sv text, sv needle, int start, bool ignore_case) {
@@ -154,18 +173,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   {
     const std::string value = form_value(text);
     FUZZ_CHECK(value.find_first_of("&=+") == std::string::npos);
-    std::string back;
-    for (std::size_t i = 0; i < value.size(); ++i) {
-      if (value[i] != '%') {
-        back.push_back(value[i]);
-        continue;
-      }
-      const sv code = sv(value).substr(i, 3);
-      FUZZ_CHECK(code == "%25" || code == "%26" || code == "%3D" || code == "%2B");
-      back.push_back(code == "%25" ? '%' : code == "%26" ? '&' : code == "%3D" ? '=' : '+');
-      i += 2;
-    }
-    FUZZ_CHECK(back == text);
+    FUZZ_CHECK(form_decoded(value) == text);
+    // The supplier's log-in form holds its three fields whatever is typed.
+    const Text body = supplier_login_body(left, right);
+    const std::size_t user = body.find("&userName=");
+    const std::size_t password = body.find("&password=");
+    FUZZ_CHECK(body.rfind("loginTimes=1", 0) == 0 && user == 12 && password != Text::npos);
+    FUZZ_CHECK(body.find('&', user + 1) == password && body.find('&', password + 1) == Text::npos);
+    FUZZ_CHECK(form_decoded(sv(body).substr(user + 10, password - user - 10)) == left);
+    FUZZ_CHECK(form_decoded(sv(body).substr(password + 10)) == right);
     const Text encoded = url_encode(text);
     for (char c : encoded)
       FUZZ_CHECK(std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.' || c == '%');
