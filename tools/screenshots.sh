@@ -27,7 +27,10 @@ fi
 screen=$(awk -v s="$scale" 'BEGIN { f = int(s) + (s > int(s)); if (f < 1) f = 1; printf "%dx%dx24", 1000 * f, 800 * f }')
 Xvfb "$display" -screen 0 "$screen" -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
-trap 'kill $xvfb 2>/dev/null || true' EXIT
+# The grabs go into a fresh folder first: a walk that fails half-way must
+# not leave the README with some of its pictures gone.
+fresh=$(mktemp -d)
+trap 'kill $xvfb 2>/dev/null || true; rm -rf "$fresh"' EXIT
 for _ in $(seq 50); do
   [ -e "/tmp/.X11-unix/X${display#:}" ] && break
   if ! kill -0 "$xvfb" 2>/dev/null; then
@@ -37,12 +40,24 @@ for _ in $(seq 50); do
   sleep 0.1
 done
 
-mkdir -p "$out"
-rm -f "$out"/[0-9]-*.png
 [ "$(id -u)" -eq 0 ] && export QTWEBENGINE_DISABLE_SANDBOX=1
-DISPLAY=$display QT_QPA_PLATFORM=xcb KORVANI_SCREENSHOT_DIR=$out \
+DISPLAY=$display QT_QPA_PLATFORM=xcb KORVANI_SCREENSHOT_DIR=$fresh \
   KORVANI_DEMO_SHOP_DATA="$PWD/tools/demo-shop/data" \
   QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu --disable-background-networking --disable-component-update" \
   QT_LOGGING_RULES=${QT_LOGGING_RULES:-qt.webenginecontext.info=false} \
   "$driver" -silent
+
+# The driver only warns when a window did not come up; a picture the README
+# shows and the walk did not make fails here.
+missing=()
+for name in $(grep -o 'docs/screenshots/[0-9][^)]*\.png' README.md | sed 's|.*/||' | sort -u); do
+  [ -s "$fresh/$name" ] || missing+=("$name")
+done
+if ((${#missing[@]})); then
+  echo "screenshots.sh: the walk made no ${missing[*]}; $out is left as it was." >&2
+  exit 1
+fi
+mkdir -p "$out"
+rm -f "$out"/[0-9]-*.png
+mv "$fresh"/*.png "$out"/
 ls -l "$out"
