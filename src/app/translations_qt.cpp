@@ -10,7 +10,7 @@ int install_qt_translations(QCoreApplication& app, const QString& dir) {
   const QString folder = dir.isEmpty() ? QLibraryInfo::path(QLibraryInfo::TranslationsPath) : dir;
   int installed = 0;
   // qtbase carries the standard buttons; qtwebengine the browser's menu.
-  for (const QString name : {QStringLiteral("qtbase_zh_CN"), QStringLiteral("qtwebengine_zh_CN")}) {
+  for (const QString& name : {QStringLiteral("qtbase_zh_CN"), QStringLiteral("qtwebengine_zh_CN")}) {
     auto* translator = new QTranslator(&app);
     if (translator->load(name, folder) && QCoreApplication::installTranslator(translator)) {
       ++installed;
