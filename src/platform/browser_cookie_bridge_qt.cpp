@@ -8,6 +8,7 @@
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineView>
+#include <algorithm>
 #include <mutex>
 
 #include "platform/http.h"
@@ -109,10 +110,25 @@ QUrl BrowserCookieBridge::origin_of(const Cookie& cookie) {
   return origin;
 }
 
+std::string BrowserCookieBridge::echo_key(const Cookie& cookie) {
+  // The jar may spell a domain cookie with or without its leading dot; no
+  // field of a jar cookie holds a tab.
+  std::string domain = cookie.domain;
+  while (!domain.empty() && domain.front() == '.') domain.erase(domain.begin());
+  return domain + '\t' + cookie.path + '\t' + cookie.name + '\t' + cookie.value;
+}
+
 void BrowserCookieBridge::browser_added(const QNetworkCookie& cookie) {
   const Cookie jar_cookie = to_jar_cookie(cookie);
   if (jar_cookie.domain.empty() || jar_cookie.name.empty()) {
     qWarning("cookie bridge: a browser cookie without domain or name was not shared");
+    return;
+  }
+  // The jar had it when the bridge set it; whatever the jar holds now is
+  // newer.
+  const auto echo = std::find(pushed_.begin(), pushed_.end(), echo_key(jar_cookie));
+  if (echo != pushed_.end()) {
+    pushed_.erase(echo);
     return;
   }
   putting_from_browser = true;
@@ -122,7 +138,7 @@ void BrowserCookieBridge::browser_added(const QNetworkCookie& cookie) {
 
 void BrowserCookieBridge::browser_removed(const QNetworkCookie& cookie) {
   const Cookie jar_cookie = to_jar_cookie(cookie);
-  cookie_jar_remove(jar_cookie.domain, jar_cookie.path, jar_cookie.name);
+  cookie_jar_remove(jar_cookie.domain, jar_cookie.path, jar_cookie.name, jar_cookie.value);
 }
 
 void BrowserCookieBridge::jar_set(const Cookie& cookie) {
@@ -133,6 +149,10 @@ void BrowserCookieBridge::jar_set(const Cookie& cookie) {
     store_->deleteCookie(to_browser_cookie(cookie), origin_of(cookie));
     return;
   }
+  // A cookie the store refuses is never reported back: the list stays short.
+  constexpr std::size_t most_pending = 64;
+  if (pushed_.size() >= most_pending) pushed_.pop_front();
+  pushed_.push_back(echo_key(cookie));
   store_->setCookie(to_browser_cookie(cookie), origin_of(cookie));
 }
 

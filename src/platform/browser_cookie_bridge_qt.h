@@ -10,7 +10,9 @@
 #include <QObject>
 #include <QString>
 #include <QUrl>
+#include <deque>
 #include <memory>
+#include <string>
 
 class QNetworkCookie;
 class QWebEngineCookieStore;
@@ -38,6 +40,14 @@ class BrowserCookieBridge : public QObject {
   void browser_added(const QNetworkCookie& cookie);
   void browser_removed(const QNetworkCookie& cookie);
   void jar_set(const Cookie& cookie);
+
+  // The store reports back every cookie the bridge sets in it, and the
+  // cookie it replaced as removed, some time later. By then the jar may
+  // hold a newer value (the next answer to a request, the next log-in):
+  // such a report must not take it out or put the old one back. Cookies
+  // set and not yet reported back, as keys; the oldest go first.
+  static std::string echo_key(const Cookie& cookie);
+  std::deque<std::string> pushed_;
 
   struct Watch;
   QWebEngineCookieStore* store_;

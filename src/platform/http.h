@@ -69,6 +69,10 @@ struct Cookie {
 // break, or without name or domain, is refused (false).
 bool cookie_jar_put(const Cookie& cookie);
 void cookie_jar_remove(const std::string& domain, const std::string& path, const std::string& name);
+// The same, only while the cookie still holds `value`: a removal reported for
+// a value the jar has replaced since must not take the newer one.
+void cookie_jar_remove(const std::string& domain, const std::string& path, const std::string& name,
+                       const std::string& value);
 std::vector<Cookie> cookie_jar_all();
 void cookie_jar_clear();
 // Told of every cookie an answer sets or changes (on the thread that made the

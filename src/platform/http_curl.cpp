@@ -523,6 +523,18 @@ void cookie_jar_remove(const std::string& domain, const std::string& path, const
   }
 }
 
+void cookie_jar_remove(const std::string& domain, const std::string& path, const std::string& name,
+                       const std::string& value) {
+  std::lock_guard lock(jar_mutex);
+  CURL* easy = jar_handle();
+  if (!easy) return;
+  for (const auto& cookie : cookies_of(easy)) {
+    if (cookie.name == name && cookie.domain == domain && cookie.path == path && cookie.value == value) {
+      curl_easy_setopt(easy, CURLOPT_COOKIELIST, netscape_line(cookie, 1).c_str());
+    }
+  }
+}
+
 std::vector<Cookie> cookie_jar_all() {
   std::lock_guard lock(jar_mutex);
   CURL* easy = jar_handle();

@@ -151,6 +151,42 @@ class BrowserCookieBridgeTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(browser_shows_logged_in(), 10000);
   }
 
+  // The store reports the cookies the bridge set in it, and those they
+  // replaced, some time later: by then the jar holds a newer session, which
+  // such a report must neither take out nor put the old one over.
+  void a_late_report_from_the_browser_leaves_the_newer_jar_cookie() {
+    delete browser_.data();
+    korvani::web_request(shop_.backend_root() + "login.html", 1, login_body());
+    const std::optional<Cookie> first = jar_cookie("KSESSIONID");
+    QVERIFY(first.has_value());
+    // Set in the new browser's store; the report of that is still to come
+    // when the next log-in's answer brings the second session.
+    browser_ = korvani::platform::create_bridged_browser(nullptr);
+    view_ = qobject_cast<QWebEngineView*>(browser_);
+    korvani::web_request(shop_.backend_root() + "login.html", 1, login_body());
+    const std::optional<Cookie> second = jar_cookie("KSESSIONID");
+    QVERIFY(second.has_value() && second->value != first->value);
+
+    // Connected after the bridge: each records what the jar holds once the
+    // bridge has handled the report.
+    QStringList held;
+    bool second_reported = false;
+    QWebEngineCookieStore* store = view_->page()->profile()->cookieStore();
+    auto record = [&](const QNetworkCookie& cookie, bool added) {
+      if (cookie.name() != "KSESSIONID") return;
+      const std::optional<Cookie> now = jar_cookie("KSESSIONID");
+      held << QString::fromStdString(now ? now->value : std::string("(none)"));
+      if (added && cookie.value().toStdString() == second->value) second_reported = true;
+    };
+    connect(store, &QWebEngineCookieStore::cookieAdded, this, [&](const QNetworkCookie& c) { record(c, true); });
+    connect(store, &QWebEngineCookieStore::cookieRemoved, this, [&](const QNetworkCookie& c) { record(c, false); });
+    // The store reports only once the browser is at work.
+    view_->setUrl(QUrl(QString::fromStdString(shop_.backend_entry_url())));
+    QTRY_VERIFY_WITH_TIMEOUT(second_reported, 10000);
+    store->disconnect(this);
+    for (const QString& value : held) QCOMPARE(value, QString::fromStdString(second->value));
+  }
+
   void the_browser_may_go_while_workers_receive_cookies() {
     std::atomic<bool> stop = false;
     std::thread worker([&] {
