@@ -349,17 +349,19 @@ struct ExpiryCase {
   const char* expire_at;   // the session expires as the run makes this call
   FaultRule rule;          // or the shop answers one request as logged out
   Tree made_without_login; // what the shop holds when nobody logs in again
+  const char* stopped_at;  // and the line that says where the run ended
 };
 
 const ExpiryCase expiry_cases[] = {
-    {"before a sub-directory save", "log 子目录ID:201----子目录名称:A1上级目录:101----\r\n", {}, {{"A", ""}}},
-    {"before a goods query", "log A1子目录克隆成功\r\n", {}, {{"A", ""}, {"A1", "A"}}},
+    {"before a sub-directory save", "log 子目录ID:201----子目录名称:A1上级目录:101----\r\n", {}, {{"A", ""}},
+     "对接已停止：停在A1之前"},
+    {"before a goods query", "log A1子目录克隆成功\r\n", {}, {{"A", ""}, {"A1", "A"}}, "对接已停止：停在A1的商品第1页之前"},
     {"before a main directory save", "log 主目录ID:102----主目录名称:B----\r\n", {},
-     {{"A", ""}, {"A1", "A"}, {"A2", "A"}}},
+     {{"A", ""}, {"A1", "A"}, {"A2", "A"}}, "对接已停止：停在B之前"},
     {"on one batch save",
      nullptr,
      {.path_suffix = "platform/batchSaveGoodAndDirectory.html", .fault = Fault::expired_session, .times = 1},
-     {{"A", ""}, {"A1", "A"}}},
+     {{"A", ""}, {"A1", "A"}}, "对接已停止：停在A1的商品对接之前"},
 };
 
 class FaultMatrixExpiry : public FaultMatrix, public ::testing::WithParamInterface<std::tuple<ExpiryCase, bool>> {
@@ -395,12 +397,19 @@ TEST_P(FaultMatrixExpiry, NoRequestAfterTheExpiredAnswerUnlessLoggedInAgain) {
 
   EXPECT_EQ(relogin.asked, 1);
   expect_saves_under_their_own_parents();
+  const auto lines = relogin.log_lines();
+  EXPECT_THAT(lines, Contains("后台登录已失效，请在弹出的窗口重新登录"));
   if (logs_in_again) {
+    // Nothing failed or was held back for the expiry, and the run did not end early.
+    EXPECT_THAT(lines, Not(Contains(::testing::HasSubstr("失败"))));
+    EXPECT_THAT(lines, Not(Contains(::testing::HasSubstr("未克隆"))));
+    EXPECT_THAT(lines, Not(Contains(::testing::HasSubstr("对接已停止"))));
     EXPECT_EQ(made(), kAll);
     expect_goods_docked_for({"A1", "A2", "B1"});
     for (const auto& save : shop.batch_saves()) EXPECT_TRUE(save.key_ok) << save.dir_id;
   } else {
     EXPECT_EQ(made(), c.made_without_login);
+    EXPECT_THAT(lines, Contains(c.stopped_at));
     // The request that met the expired session is the last one.
     const auto after = sent(expired_from);
     if (c.expire_at) {
