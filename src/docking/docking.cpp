@@ -83,7 +83,7 @@ bool page_is_blank(std::string_view page) {
 std::string save_directory_body(const Text& name, const Text& parent_id) {
   // The name travels as UTF-8; only the bytes that would split or change the
   // form are escaped, so "Q币&点卡" stays one title.
-  return "titleStyle=&title=" + form_value(ansi_to_utf8(name)) + "&isHot=0&parentId=" + parent_id +
+  return "titleStyle=&title=" + form_value(ansi_to_utf8(name)) + "&isHot=0&parentId=" + form_value(parent_id) +
          "&state=1&ispub=1&istojoin=1&introduction=";
 }
 
@@ -491,7 +491,8 @@ class DockingRun {
         }
         Text ignored;
         const std::string body =
-            "signStr=" + state_.sign_str + "&goodIds=" + state_.good_ids + "&goodDirs=" + state_.good_dirs;
+            "signStr=" + form_value(state_.sign_str) + "&goodIds=" + form_value(state_.good_ids) +
+            "&goodDirs=" + form_value(state_.good_dirs);
         const Answer answer = send_once(kBatchSave, body, ignored, docking, true);
         if (answer == Answer::end) return false;
         if (answer == Answer::page) break;
@@ -562,7 +563,9 @@ void clone_directories(CatalogView& view, ProgramState& state) { run_docking(vie
 void clone_and_dock_goods(CatalogView& view, ProgramState& state) { run_docking(view, state, true); }
 
 std::string goods_query_body(const Text& supplier_id, const Text& directory_id, int now_page) {
-  return "keyWord=&keyType=1&goodPlat=0&platFormId=" + supplier_id + "&directoryId=" + directory_id +
+  // Ids are read out of pages; one holding "&" or "=" must not add a field.
+  return "keyWord=&keyType=1&goodPlat=0&platFormId=" + form_value(supplier_id) +
+         "&directoryId=" + form_value(directory_id) +
          "&nowPage=" + std::to_string(now_page) + "&everyPage=20";
 }
 

@@ -104,6 +104,20 @@ class DockingTest : public ::testing::Test {
   RecordingView view;
 };
 
+// Ids come out of the supplier's page: one holding "&" or "=" stays one
+// value, it cannot add or replace a field of the back end's form.
+TEST_F(DockingTest, AnIdWithFormCharactersStaysOneValue) {
+  add(main_item("101", "A"));
+  add(sub_item("2&nowPage=9", "A1", "101"));
+  clone_and_dock_goods(view, state);
+
+  std::vector<std::string> queries;
+  for (const auto& r : shop.requests())
+    if (r.side == "backend" && r.path.ends_with("platFormDirGoodsDataQuery.html")) queries.push_back(r.body);
+  ASSERT_FALSE(queries.empty());
+  EXPECT_THAT(queries.front(), ::testing::HasSubstr("&directoryId=2%26nowPage%3D9&nowPage=1&everyPage=20"));
+}
+
 TEST_F(DockingTest, GoodsRunOverAMainDirectoryAndTwoSubDirectories) {
   add_road();
   clone_and_dock_goods(view, state);
