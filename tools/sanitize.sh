@@ -57,6 +57,11 @@ run() {  # label, time limit in seconds, command...
   timeout --kill-after=10 "$limit" "$@" >"$log" 2>&1
   status=$?
   set -e
+  # A filter that matches no test would pass without running anything.
+  if [ $status -eq 0 ] && grep -q '^\[  PASSED  \] 0 tests' "$log"; then
+    echo "  (no test ran)" >>"$log"
+    status=1
+  fi
   if [ $status -eq 0 ] && ! grep -qE '^(==[0-9]+==ERROR|SUMMARY: (Address|Leak|Thread|UndefinedBehavior)Sanitizer|WARNING: ThreadSanitizer)|runtime error:' "$log"; then
     echo "  ok    $label ($((SECONDS - start)) s)"
   else
