@@ -173,6 +173,9 @@ struct FaultCase {
 // a request that the stall time-out does not end hangs the test until its
 // own time limit fails it, instead of passing a little later.
 constexpr int kStallMs = 600000;
+// The tool's stall time-out in these tests: short, yet long enough that an
+// ordinary answer on a loaded machine (sanitizers, parallel tests) meets it.
+constexpr int kStallTimeOutMs = 1500;
 
 // The saves go out in list order: A, A1, A2, B, B1.
 FaultRule on_save(Fault fault, int skip, int times = 1) {
@@ -245,7 +248,7 @@ class FaultMatrixRun : public FaultMatrix, public ::testing::WithParamInterface<
 TEST_P(FaultMatrixRun, TheFaultCostsWhatItHitAndNothingElse) {
   const FaultCase& c = GetParam();
   // A stalled answer must end long before the shop's stall is over.
-  platform::http_set_timeouts({.connect_ms = 2000, .stall_ms = 500});
+  platform::http_set_timeouts({.connect_ms = 2000, .stall_ms = kStallTimeOutMs});
   add_two_trees();
   shop.add_fault(c.rule);
 
@@ -318,7 +321,7 @@ class SilentPort {
 TEST_F(FaultMatrix, ABackEndThatNeverAcceptsEndsEachRequestAtTheConnectTimeOut) {
   SilentPort silent;
   ASSERT_NE(silent.port(), 0);
-  platform::http_set_timeouts({.connect_ms = 300, .stall_ms = 500});
+  platform::http_set_timeouts({.connect_ms = 300, .stall_ms = kStallTimeOutMs});
   state.backend_root = "http://127.0.0.1:" + std::to_string(silent.port()) + "/admin/";
   view.items = {{main_item("101", "A"), true}, {sub_item("201", "A1", "101"), true}};
 
@@ -522,7 +525,7 @@ class FaultMatrixRerun : public FaultMatrix, public ::testing::WithParamInterfac
 TEST_P(FaultMatrixRerun, ARerunMakesNothingTwice) {
   state.files_dir = files.path().string();
   state.supplier_host = shop.supplier_host();
-  platform::http_set_timeouts({.connect_ms = 2000, .stall_ms = 500});
+  platform::http_set_timeouts({.connect_ms = 2000, .stall_ms = kStallTimeOutMs});
   add_two_trees();
   shop.add_fault(GetParam().rule);
   clone_and_dock_goods(view, state);

@@ -118,6 +118,9 @@ struct PageCase {
 // a request that the stall time-out does not end hangs the test until its
 // own time limit fails it, instead of passing a little later.
 constexpr int kStallMs = 600000;
+// The tool's stall time-out in these tests: short, yet long enough that an
+// ordinary answer on a loaded machine (sanitizers, parallel tests) meets it.
+constexpr int kStallTimeOutMs = 1500;
 
 // Twice, since a request that meets a closed kept-alive connection is sent
 // once more on a fresh one.
@@ -150,7 +153,7 @@ class SupplierPageFaults : public SupplierFaults, public ::testing::WithParamInt
 
 TEST_P(SupplierPageFaults, TheListHoldsTheWholeRowsAndNothingInvented) {
   const PageCase& c = GetParam();
-  platform::http_set_timeouts({.connect_ms = 2000, .stall_ms = 500});
+  platform::http_set_timeouts({.connect_ms = 2000, .stall_ms = kStallTimeOutMs});
   ASSERT_EQ(judge_login_answer(log_in("demo", "demo123")), LoginVerdict::logged_in);
   shop->set_catalog_page(c.page);
   if (c.rule.fault != Fault::none) shop->add_fault(c.rule);
