@@ -71,6 +71,11 @@ for name in "${targets[@]}"; do
   work=$runs/$name
   rm -rf "$work"
   mkdir -p "$work/corpus" "$work/findings"
+  if ! compgen -G "fuzz/corpus/$name/*" >/dev/null; then
+    echo "fuzz $name: no seed corpus in fuzz/corpus/$name/" >&2
+    failed+=("$name")
+    continue
+  fi
   cp fuzz/corpus/"$name"/* "$work/corpus/"
   # The page markers spare the fuzzer from guessing code-page bytes.
   dict=()
