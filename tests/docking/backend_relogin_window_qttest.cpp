@@ -35,15 +35,7 @@ struct WaitResult {
 
 void fill_in_log_in_form(QWebEngineView* view, const std::shared_ptr<bool>& submitted) {
   view->page()->runJavaScript(
-      q("(function () {"
-        "  const form = document.getElementById('loginForm');"
-        "  if (!form) return false;"
-        "  form.querySelector('input[name=username]').value = '%1';"
-        "  form.querySelector('input[name=password]').value = '%2';"
-        "  form.submit();"
-        "  return true;"
-        "})()")
-          .arg(q(demo_shop::DemoShop::backend_user), q(demo_shop::DemoShop::backend_password)),
+      test::backend_log_in_script(),
       [submitted](const QVariant& done) { *submitted = *submitted || done.toBool(); });
 }
 

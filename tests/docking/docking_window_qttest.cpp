@@ -766,15 +766,7 @@ void DockingWindowTest::an_expired_session_mid_run_pauses_it_until_the_log_in() 
   connect(&filler, &QTimer::timeout, browser, [view = QPointer<QWebEngineView>(browser), submitted] {
     if (!view || *submitted) return;
     view->page()->runJavaScript(
-        q("(function () {"
-          "  const form = document.getElementById('loginForm');"
-          "  if (!form) return false;"
-          "  form.querySelector('input[name=username]').value = '%1';"
-          "  form.querySelector('input[name=password]').value = '%2';"
-          "  form.submit();"
-          "  return true;"
-          "})()")
-            .arg(q(demo_shop::DemoShop::backend_user), q(demo_shop::DemoShop::backend_password)),
+        test::backend_log_in_script(),
         [submitted](const QVariant& done) { *submitted = *submitted || done.toBool(); });
   });
   filler.start(200);

@@ -103,15 +103,7 @@ class MainLineTest : public QObject {
       if (!ok || *submitted || !view->url().path().endsWith(q("index.html"))) return;
       *submitted = true;
       view->page()->runJavaScript(
-          q("(function () {"
-            "  const form = document.getElementById('loginForm');"
-            "  if (!form) return false;"
-            "  form.querySelector('input[name=username]').value = '%1';"
-            "  form.querySelector('input[name=password]').value = '%2';"
-            "  form.submit();"
-            "  return true;"
-            "})()")
-              .arg(q(demo_shop::DemoShop::backend_user), q(demo_shop::DemoShop::backend_password)),
+          test::backend_log_in_script(),
           [submitted](const QVariant& found) { *submitted = found.toBool(); });
     });
     // A poll that never ends is left by closing the window; the test then fails below.

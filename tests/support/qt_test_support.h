@@ -96,6 +96,21 @@ inline bool log_in_backend(const demo_shop::DemoShop& shop) {
               .empty();
 }
 
+// The script a user's hands amount to on the demo back end's log-in page:
+// fills in the demo account and submits. Answers true when the form was there.
+inline QString backend_log_in_script() {
+  return QStringLiteral(
+             "(function () {"
+             "  const form = document.getElementById('loginForm');"
+             "  if (!form) return false;"
+             "  form.querySelector('input[name=username]').value = '%1';"
+             "  form.querySelector('input[name=password]').value = '%2';"
+             "  form.submit();"
+             "  return true;"
+             "})()")
+      .arg(QString::fromUtf8(demo_shop::DemoShop::backend_user), QString::fromUtf8(demo_shop::DemoShop::backend_password));
+}
+
 inline bool log_in_supplier(const demo_shop::DemoShop& shop) {
   return !web_request("http://" + shop.supplier_host() + "/frontLogin.htm", 1,
                       std::string("loginTimes=1&userName=") + demo_shop::DemoShop::supplier_user +
