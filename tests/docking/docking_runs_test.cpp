@@ -31,11 +31,11 @@ using test::main_item;
 using test::RecordingView;
 using test::sub_item;
 
-constexpr const char* kSave = "/admin/directory/saveDirectory.html";
-constexpr const char* kDirPage = "/admin/directory/initadd.html";
-constexpr const char* kGoods = "/admin/platform/platFormDirGoodsDataQuery.html";
-constexpr const char* kBatchPage = "/admin/platform/batchAddGoods.html";
-constexpr const char* kBatchSave = "/admin/platform/batchSaveGoodAndDirectory.html";
+using test::kBatchPage;
+using test::kBatchSave;
+using test::kDirPage;
+using test::kGoods;
+using test::kSave;
 
 const std::string kExpired = "后台登录已失效，请在弹出的窗口重新登录";
 

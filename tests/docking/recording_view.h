@@ -14,6 +14,13 @@ namespace korvani::test {
 
 inline Text cp(std::string_view utf8) { return utf8_to_ansi(utf8); }
 
+// The back end's paths a docking run asks for, as the demo shop records them.
+constexpr const char* kSave = "/admin/directory/saveDirectory.html";
+constexpr const char* kDirPage = "/admin/directory/initadd.html";
+constexpr const char* kGoods = "/admin/platform/platFormDirGoodsDataQuery.html";
+constexpr const char* kBatchPage = "/admin/platform/batchAddGoods.html";
+constexpr const char* kBatchSave = "/admin/platform/batchSaveGoodAndDirectory.html";
+
 inline Text main_item(std::string_view id, std::string_view name_utf8) {
   return cp("主目录ID:") + Text(id) + cp("----主目录名称:") + cp(name_utf8) + "----";
 }
