@@ -103,7 +103,7 @@ fi
 if [[ " $which_runs " == *" tsan "* ]]; then
   configure "$tsan_dir" thread ""
   build "$tsan_dir" korvani_platform_tests korvani_web_tests korvani_demo_shop_tests ui_bridge_qttest \
-    docking_window_qttest
+    docking_window_qttest catalog_window_qttest backend_relogin_window_qttest
   echo "ThreadSanitizer:"
   tsan="halt_on_error=1:second_deadlock_stack=1:suppressions=$supp/tsan-qt.supp"
   TSAN_OPTIONS=$tsan run "tsan cookie jar from several threads" 600 \
@@ -115,6 +115,10 @@ if [[ " $which_runs " == *" tsan "* ]]; then
   # and the browser's out of the report, never a frame of ours.
   TSAN_OPTIONS=$tsan run "tsan ui_bridge_qttest" 300 "$tsan_dir/tests/ui_bridge_qttest"
   TSAN_OPTIONS=$tsan run "tsan docking_window_qttest" 900 "$tsan_dir/tests/docking_window_qttest"
+  # The catalog read and docking button on workers; a paused run polling from
+  # its worker while the window thread runs the re-login browser.
+  TSAN_OPTIONS=$tsan run "tsan catalog_window_qttest" 900 "$tsan_dir/tests/catalog_window_qttest"
+  TSAN_OPTIONS=$tsan run "tsan backend_relogin_window_qttest" 600 "$tsan_dir/tests/backend_relogin_window_qttest"
 fi
 
 if ((${#failures[@]})); then
