@@ -115,7 +115,7 @@ if [[ " $which_runs " == *" tsan "* ]]; then
   # and the browser's out of the report, never a frame of ours.
   TSAN_OPTIONS=$tsan run "tsan ui_bridge_qttest" 300 "$tsan_dir/tests/ui_bridge_qttest"
   TSAN_OPTIONS=$tsan run "tsan docking_window_qttest" 900 "$tsan_dir/tests/docking_window_qttest"
-  # The catalog read and docking button on workers; a paused run polling from
+  # Docking workers against the catalog window; a paused run polling from
   # its worker while the window thread runs the re-login browser.
   TSAN_OPTIONS=$tsan run "tsan catalog_window_qttest" 900 "$tsan_dir/tests/catalog_window_qttest"
   TSAN_OPTIONS=$tsan run "tsan backend_relogin_window_qttest" 600 "$tsan_dir/tests/backend_relogin_window_qttest"
