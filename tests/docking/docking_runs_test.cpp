@@ -86,6 +86,22 @@ class RunTest : public ::testing::Test {
     clone_and_dock_goods(view, state);
   }
 
+  // A1 with `count` goods: more than one page of twenty.
+  void give_a1_goods(int count) {
+    std::vector<demo_shop::Goods> goods;
+    for (int i = 1; i <= count; ++i) goods.push_back({"p" + std::to_string(1000 + i), "x"});
+    shop.set_goods("201", goods);
+  }
+
+  // Every goods id of A1's `count` was sent in a batch save, each once.
+  void expect_each_goods_sent_once(std::size_t count) const {
+    std::map<std::string, int> sent;
+    for (const auto& s : shop.batch_saves())
+      for (const auto& id : s.good_ids) ++sent[id];
+    EXPECT_EQ(sent.size(), count);
+    for (const auto& [id, times] : sent) EXPECT_EQ(times, 1) << id;
+  }
+
   std::vector<demo_shop::Directory> named(const std::string& name) const {
     std::vector<demo_shop::Directory> out;
     for (const auto& d : shop.directories())
@@ -185,9 +201,7 @@ INSTANTIATE_TEST_SUITE_P(
     test::NamedAfterNote());
 
 TEST_F(RunTest, ARerunGoesOnAfterTheLastPageOfGoodsDocked) {
-  std::vector<demo_shop::Goods> goods;
-  for (int i = 1; i <= 45; ++i) goods.push_back({"p" + std::to_string(1000 + i), "x"});
-  shop.set_goods("201", goods);
+  give_a1_goods(45);
   RecordingView first;
   first.items = items({"A", "A1"});
   first.stop_when = [](const std::string& call) { return call == "wait 1000"; };
@@ -197,19 +211,13 @@ TEST_F(RunTest, ARerunGoesOnAfterTheLastPageOfGoodsDocked) {
   RecordingView second;
   second.items = first.items;
   clone_and_dock_goods(second, state);
-  std::map<std::string, int> sent;
-  for (const auto& s : shop.batch_saves())
-    for (const auto& id : s.good_ids) ++sent[id];
-  EXPECT_EQ(sent.size(), 45u);
-  for (const auto& [id, times] : sent) EXPECT_EQ(times, 1) << id;
+  expect_each_goods_sent_once(45);
   EXPECT_EQ(shop.batch_saves().size(), 3u);
   EXPECT_EQ(second.log_lines().back(), "本次对接：新建目录0个，跳过2个，未建0个，对接商品25个");
 }
 
 TEST_F(RunTest, AGoodsPageThatCouldNotBeReadIsAskedForAgainByTheRerun) {
-  std::vector<demo_shop::Goods> goods;
-  for (int i = 1; i <= 45; ++i) goods.push_back({"p" + std::to_string(1000 + i), "x"});
-  shop.set_goods("201", goods);
+  give_a1_goods(45);
   // Page 2, twice: the client sends a request again once when a kept-alive
   // connection closes unanswered.
   shop.add_fault({.path_suffix = "platFormDirGoodsDataQuery.html", .fault = demo_shop::Fault::drop, .skip = 1,
@@ -223,11 +231,7 @@ TEST_F(RunTest, AGoodsPageThatCouldNotBeReadIsAskedForAgainByTheRerun) {
   RecordingView second;
   second.items = first.items;
   clone_and_dock_goods(second, state);
-  std::map<std::string, int> sent;
-  for (const auto& s : shop.batch_saves())
-    for (const auto& id : s.good_ids) ++sent[id];
-  EXPECT_EQ(sent.size(), 45u);
-  for (const auto& [id, times] : sent) EXPECT_EQ(times, 1) << id;
+  expect_each_goods_sent_once(45);
 }
 
 TEST_F(RunTest, StopDuringASlowRequestEndsAfterIt) {
