@@ -20,17 +20,7 @@ case "$seconds" in '' | *[!0-9]*) echo "not a number of seconds: $seconds" >&2; 
 
 packages=(clang-14 libclang-rt-14-dev cmake ninja-build pkg-config
   libcurl4-openssl-dev libpcre2-dev zlib1g-dev)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  echo "installing: ${missing[*]}"
-  sudo_cmd=()
-  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-  "${sudo_cmd[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+bash tools/install-missing.sh "${packages[@]}"
 
 build_dir=${KORVANI_FUZZ_BUILD_DIR:-build-fuzz}
 [ -f "$build_dir/CMakeCache.txt" ] || echo "configuring $build_dir/ (the first build takes a few minutes) ..."

@@ -31,16 +31,7 @@ installed_ok() {
   [ "$status" = "install ok installed" ]
 }
 
-needed=(desktop-file-utils appstream dpkg-dev procps curl)
-missing=()
-for p in "${needed[@]}"; do
-  installed_ok "$p" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  say "installing: ${missing[*]}"
-  timeout 300 apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive timeout 600 apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+bash tools/install-missing.sh desktop-file-utils appstream dpkg-dev procps curl
 
 # Removing a package that this script did not install would take a user's
 # own installation away.

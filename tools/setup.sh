@@ -10,17 +10,7 @@ packages=(build-essential cmake pkg-config ninja-build
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth fonts-noto-cjk fonts-noto-color-emoji)
 
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  echo "installing: ${missing[*]}"
-  sudo_cmd=()
-  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-  "${sudo_cmd[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+bash tools/install-missing.sh "${packages[@]}"
 
 build_dir=${KORVANI_BUILD_DIR:-build}
 if [ ! -f "$build_dir/CMakeCache.txt" ]; then
